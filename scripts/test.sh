@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the dependencies, then builds and runs the whole test suite three
+# times: plain (build/), under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/), and the threaded tests under ThreadSanitizer (build-tsan/).
+# Any sanitizer report fails its test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+configure_and_build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" > /dev/null
+  cmake --build "$dir" "${BUILD_TARGETS[@]}"
+}
+
+export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+BUILD_TARGETS=()
+configure_and_build build
+configure_and_build build-asan -DKITSYNC_SANITIZE=address,undefined
+configure_and_build build-tsan -DKITSYNC_SANITIZE=thread
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+(cd build-asan && ctest --output-on-failure --timeout 300 -j2)
+echo "== ThreadSanitizer (threaded tests)"
+(cd build-tsan && ctest --output-on-failure --timeout 300 -L threaded --no-tests=ignore)
+echo "== Plain build"
+(cd build && ctest --output-on-failure --timeout 300 -j2)

@@ -1,0 +1,6 @@
+#pragma once
+
+#include "foundation/Array.h"
+#include "foundation/RefString.h"
+
+using StringArray = Array<RefString>;

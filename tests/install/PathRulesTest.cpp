@@ -1,0 +1,109 @@
+#include "install/PathRules.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+
+namespace {
+
+TEST(PathRules, BackslashesAndSplitting)
+{
+    EXPECT_STREQ(toBackslashes("addons/x/y.pbo").c_str(), "addons\\x\\y.pbo");
+    RefString plain("no\\slash");
+    EXPECT_EQ(toBackslashes(plain).data(), plain.data());  // nothing to change, nothing copied
+    RefString shared("a/b");
+    RefString holder = shared;
+    EXPECT_STREQ(toBackslashes(shared).c_str(), "a\\b");
+    EXPECT_STREQ(holder.c_str(), "a/b");
+
+    StringArray parts;
+    splitPath("\\\\a//b\\", parts);
+    ASSERT_EQ(parts.size, 2);
+    EXPECT_STREQ(parts[0].c_str(), "a");
+    EXPECT_STREQ(parts[1].c_str(), "b");
+    splitPath("", parts);
+    EXPECT_EQ(parts.size, 0);
+    splitPath("\\/\\", parts);
+    EXPECT_EQ(parts.size, 0);
+
+    EXPECT_STREQ(fileNameOf("addons\\x.pbo").c_str(), "x.pbo");
+    EXPECT_STREQ(fileNameOf("x.pbo").c_str(), "x.pbo");
+    EXPECT_STREQ(fileNameOf("addons\\").c_str(), "");
+}
+
+TEST(PathRules, IsSafePath)
+{
+    for (const char* unsafe : {"..", "..\\x", "a\\..\\b", "a\\..b", "...", "a\\..foo"})
+        EXPECT_FALSE(isSafePath(unsafe)) << unsafe;
+    for (const char* safe : {"a..b", "a\\.x", "", ".hidden", "x\\y.", "a.\\.b"})
+        EXPECT_TRUE(isSafePath(safe)) << safe;
+}
+
+TEST(PathRules, WildcardTable)
+{
+    struct Case { const char* pattern; const char* name; bool match; };
+    for (Case c : {Case{"*", "anything", true}, Case{"*", "", true}, Case{"*.pbo", "A.PBO", true},
+                   Case{"*.pbo", "dir\\a.pbo", true}, Case{"*.pbo", "a.pbo.bak", false}, Case{"a?c", "abc", true},
+                   Case{"a?c", "ac", false}, Case{"*a*", "xay", true}, Case{"*a*", "a", true},
+                   Case{"ab*c", "ab", false}, Case{"ab**", "ab", true}, Case{"", "", true}, Case{"", "a", false},
+                   Case{"[a]", "[A]", true}, Case{"?", "\\", true}, Case{"\xc9", "\xe9", false}})
+        EXPECT_EQ(wildcardMatch(c.name, c.pattern), c.match) << c.pattern << " vs " << c.name;
+}
+
+// The definition, transcribed literally: recursion that tries every
+// position behind each star.
+bool referenceMatch(const char* name, const char* pattern)
+{
+    auto lower = [](char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; };
+    if (*pattern == '\0')
+        return *name == '\0';
+    if (*pattern == '*') {
+        if (pattern[1] == '\0')
+            return true;
+        for (const char* p = name;; ++p) {
+            if (referenceMatch(p, pattern + 1))
+                return true;
+            if (*p == '\0')
+                return false;
+        }
+    }
+    if (*pattern == '?')
+        return *name != '\0' && referenceMatch(name + 1, pattern + 1);
+    if (*name == '\0' || lower(*pattern) != lower(*name))
+        return false;
+    return referenceMatch(name + 1, pattern + 1);
+}
+
+TEST(PathRules, WildcardAgreesWithTheRecursiveDefinition)
+{
+    std::mt19937 random(12345);
+    const char nameBytes[] = "abAB\\.";
+    const char patternBytes[] = "abAB\\.*?**";
+    for (int round = 0; round < 200000; ++round) {
+        std::string name, pattern;
+        for (int i = random() % 9; i > 0; --i)
+            name += nameBytes[random() % 6];
+        for (int i = random() % 7; i > 0; --i)
+            pattern += patternBytes[random() % 10];
+        ASSERT_EQ(wildcardMatch(name.c_str(), pattern.c_str()), referenceMatch(name.c_str(), pattern.c_str()))
+            << "pattern '" << pattern << "' name '" << name << "'";
+    }
+}
+
+TEST(PathRules, ManyStarsAgainstALongNameStayFast)
+{
+    std::string name(259, 'a');
+    std::string pattern;
+    for (int i = 0; i < 40; ++i)
+        pattern += "*a";
+    pattern += "b";
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i)
+        EXPECT_FALSE(wildcardMatch(name.c_str(), pattern.c_str()));
+    auto perCall = (std::chrono::steady_clock::now() - start) / 100;
+    EXPECT_LT(perCall, std::chrono::microseconds(1000));
+}
+
+}  // namespace
