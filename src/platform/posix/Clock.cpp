@@ -1,7 +1,6 @@
 #include "platform/Clock.h"
 
 #include <atomic>
-#include <cstdio>
 #include <ctime>
 
 namespace platform {
@@ -43,7 +42,7 @@ void localTimeText(char out[9])
     time_t now = time(nullptr);
     tm local{};
     localtime_r(&now, &local);
-    std::snprintf(out, 9, "%02d:%02d:%02d", local.tm_hour % 100, local.tm_min % 100, local.tm_sec % 100);
+    std::strftime(out, 9, "%H:%M:%S", &local);
 }
 
 }  // namespace platform
