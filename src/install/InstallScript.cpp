@@ -1,0 +1,248 @@
+#include "install/InstallScript.h"
+
+#include "install/PathRules.h"
+#include "install/TextWords.h"
+
+#include <cstring>
+
+namespace {
+
+const char kStartMarker[] = "KITSYNC_START";
+const char kEndMarker[] = "KITSYNC_END";
+const char kInstructionFile[] = "kitsync.txt";
+
+char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalIgnoringCase(const char* a, const char* b)
+{
+    for (; *a != '\0' && lowerAscii(*a) == lowerAscii(*b); ++a, ++b) {
+    }
+    return lowerAscii(*a) == lowerAscii(*b);
+}
+
+// True when text begins with marker, ignoring case. The text's NUL never
+// equals a marker letter, so the comparison stops inside the text.
+bool startsWithIgnoringCase(const char* text, const char* marker)
+{
+    for (; *marker != '\0'; ++text, ++marker) {
+        if (lowerAscii(*text) != lowerAscii(*marker))
+            return false;
+    }
+    return true;
+}
+
+// First occurrence of marker at or after text, anywhere (inside words too).
+const char* findIgnoringCase(const char* text, const char* marker)
+{
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (startsWithIgnoringCase(p, marker))
+            return p;
+    }
+    return nullptr;
+}
+
+RefString copyOf(const char* begin, const char* end)
+{
+    auto n = static_cast<int32_t>(end - begin);
+    RefStringData* fresh = RefString::allocData(n);
+    std::memcpy(fresh->chars(), begin, static_cast<size_t>(n));
+    fresh->chars()[n] = '\0';
+    return RefString::adopt(fresh);
+}
+
+enum class Command { Package, InfoUrl, Deactivate, Install, InstallPath, Extract, ExtractPath, Ignore, None };
+
+struct CommandSpec {
+    const char* name;
+    Command command;
+    int32_t wordsNeeded;  // the command word included
+};
+
+const CommandSpec kCommands[] = {
+    {"PACKAGE", Command::Package, 2},         {"INFOURL", Command::InfoUrl, 2},
+    {"DEACTIVATE", Command::Deactivate, 2},   {"INSTALL", Command::Install, 3},
+    {"INSTALLPATH", Command::InstallPath, 2}, {"EXTRACT", Command::Extract, 3},
+    {"EXTRACTPATH", Command::ExtractPath, 2}, {"IGNORE", Command::Ignore, 2},
+};
+
+const CommandSpec* commandFor(const RefString& word)
+{
+    for (const CommandSpec& spec : kCommands) {
+        if (equalIgnoringCase(word.c_str(), spec.name))
+            return &spec;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+InstallScript::InstallScript(const char* localPath) : archivePath(localPath) {}
+
+InstallScript::~InstallScript()
+{
+    if (zipHandle != nullptr)
+        unzClose(zipHandle);
+}
+
+bool InstallScript::readInstallScript()
+{
+    if (zipHandle != nullptr)
+        unzClose(zipHandle);
+    zipHandle = unzOpen(archivePath.c_str());
+    if (zipHandle == nullptr)
+        return false;
+    bool found = false;
+    uint64_t size = 0;
+    if (!findInstructionEntry(found, size))
+        return false;
+    if (found) {
+        RefString text;
+        if (!readCurrentEntryText(size, text) || !parseInstructionText(text.c_str()))
+            return false;
+    }
+    completeDefaults();
+    return true;
+}
+
+// Leaves the archive positioned on the instruction entry when found.
+bool InstallScript::findInstructionEntry(bool& found, uint64_t& size)
+{
+    found = false;
+    unzGoToFirstFile(zipHandle);
+    do {
+        unz_file_info info;
+        char name[kNameBufferSize];
+        if (unzGetCurrentFileInfo(zipHandle, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
+            return false;
+        // A longer name is cut and unterminated in the buffer; it cannot
+        // be "kitsync.txt" anyway.
+        if (info.size_filename < kNameBufferSize && equalIgnoringCase(toBackslashes(name).c_str(), kInstructionFile)) {
+            found = true;
+            size = info.uncompressed_size;
+            return true;
+        }
+    } while (unzGoToNextFile(zipHandle) == UNZ_OK);
+    return true;
+}
+
+bool InstallScript::readCurrentEntryText(uint64_t size, RefString& text)
+{
+    if (size > kMaxInstructionSize)
+        return false;
+    if (unzOpenCurrentFile(zipHandle) != UNZ_OK)
+        return false;
+    auto n = static_cast<int32_t>(size);
+    text = RefString::adopt(RefString::allocData(n));
+    int got = unzReadCurrentFile(zipHandle, text.chars(), static_cast<unsigned>(n));
+    // The entry's integrity is judged by the inspection, which reads every
+    // entry again; the close result adds nothing here.
+    unzCloseCurrentFile(zipHandle);
+    if (got < 0)
+        return false;
+    text.chars()[got] = '\0';
+    text.setLength(got);
+    return true;
+}
+
+bool InstallScript::parseInstructionText(const char* text)
+{
+    const char* start = findIgnoringCase(text, kStartMarker);
+    if (start == nullptr)
+        return true;
+    const char* blockStart = start + std::strlen(kStartMarker);
+    if (*blockStart != '\0')
+        ++blockStart;  // the one character after the marker is skipped, whatever it is
+    // Searching from the block's start, not the text's, keeps an earlier
+    // end marker from making a block that ends before it begins.
+    const char* end = findIgnoringCase(blockStart, kEndMarker);
+    if (end == nullptr)
+        return false;
+    return parseBlock(copyOf(blockStart, end));
+}
+
+bool InstallScript::parseBlock(RefString block)
+{
+    StringArray words;
+    while (!block.isEmpty()) {
+        RefString line = takeLine(block);
+        splitWords(line, words);
+        if (words.size > 0 && !parseLine(words))
+            return false;
+    }
+    blockFound = true;
+    return true;
+}
+
+bool InstallScript::parseLine(const StringArray& words)
+{
+    const CommandSpec* spec = commandFor(words[0]);
+    if (spec == nullptr)
+        return true;  // free text: any line whose first word is no command
+    if (words.size < spec->wordsNeeded)
+        return false;
+    switch (spec->command) {
+    case Command::Package:
+        packageName = words[1];
+        return true;
+    case Command::InfoUrl:
+        infoUrl = words[1];
+        return true;
+    case Command::Deactivate:
+        return true;  // nothing in the catalogue carries it
+    case Command::Install:
+        return addRule(RuleKind::Install, words, true);
+    case Command::InstallPath:
+        return addRule(RuleKind::InstallPath, words, false);
+    case Command::Extract:
+        return addRule(RuleKind::Extract, words, true);
+    case Command::ExtractPath:
+        return addRule(RuleKind::ExtractPath, words, false);
+    case Command::Ignore:
+        return addRule(RuleKind::Ignore, words, false);
+    case Command::None:
+        break;
+    }
+    return true;
+}
+
+bool InstallScript::addRule(RuleKind kind, const StringArray& words, bool withDestination)
+{
+    RefString pattern = toBackslashes(words[1]);
+    RefString destination = withDestination ? toBackslashes(words[2]) : RefString();
+    if (!isSafeInstallPath(pattern) || !isSafeInstallPath(destination))
+        return false;
+    rules.add(SharedRef<InstallRule>(new InstallRule(kind, pattern, destination)));
+    return true;
+}
+
+void InstallScript::completeDefaults()
+{
+    if (packageName.isEmpty())
+        packageName = defaultPackageName(archivePath);
+    if (!blockFound) {
+        rules.add(SharedRef<InstallRule>(new InstallRule(RuleKind::Install, "*.pbo", "addons\\")));
+        rules.add(SharedRef<InstallRule>(new InstallRule(RuleKind::Extract, "*", "addons\\")));
+    }
+    rules.insertAt(0, SharedRef<InstallRule>(new InstallRule(RuleKind::Ignore, kInstructionFile, "")));
+}
+
+RefString defaultPackageName(const RefString& archivePath)
+{
+    StringArray parts;
+    splitPath(archivePath, parts);
+    if (parts.size == 0)
+        return RefString();
+    RefString last = parts[parts.size - 1];
+    const char* dot = std::strrchr(last.c_str(), '.');
+    if (dot == nullptr || dot == last.c_str())
+        return last;
+    return last.left(static_cast<int32_t>(dot - last.c_str()));
+}
+
+bool isSafeInstallPath(const RefString& path)
+{
+    return isSafePath(path) && std::strchr(path.c_str(), ':') == nullptr;
+}

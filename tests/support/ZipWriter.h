@@ -1,0 +1,50 @@
+#pragma once
+
+#include <minizip/zip.h>
+#include <zlib.h>
+
+#include <string>
+
+// Builds zip archives in tests with minizip's own writer, so that the
+// reader is checked against a second, independent writer besides Info-ZIP.
+class ZipWriter {
+public:
+    explicit ZipWriter(const std::string& path) : handle(zipOpen(path.c_str(), APPEND_STATUS_CREATE)) {}
+    ZipWriter(const ZipWriter&) = delete;
+    ZipWriter& operator=(const ZipWriter&) = delete;
+    ~ZipWriter() { close(); }
+
+    bool isOpen() const { return handle != nullptr; }
+
+    // method: Z_DEFLATED or 0 (stored).
+    bool add(const std::string& name, const std::string& data, int method = Z_DEFLATED)
+    {
+        zip_fileinfo info{};
+        int level = method == 0 ? 0 : Z_DEFAULT_COMPRESSION;
+        if (zipOpenNewFileInZip(handle, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level) != ZIP_OK)
+            return false;
+        bool written = data.empty() ||
+                       zipWriteInFileInZip(handle, data.data(), static_cast<unsigned>(data.size())) == ZIP_OK;
+        return zipCloseFileInZip(handle) == ZIP_OK && written;
+    }
+
+    // A folder entry: the name ends with '/' and there is no data.
+    bool addFolder(const std::string& name) { return add(name + "/", "", 0); }
+
+    bool close()
+    {
+        if (handle == nullptr)
+            return true;
+        int result = zipClose(handle, nullptr);
+        handle = nullptr;
+        return result == ZIP_OK;
+    }
+
+private:
+    zipFile handle;
+};
+
+inline unsigned long crcOf(const std::string& data)
+{
+    return crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+}
