@@ -1,0 +1,104 @@
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::atomic<int64_t> writeBudget{-1};
+
+std::string folderOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates a new temporary file next to path; -1 when none can be made.
+// O_EXCL keeps two writers from sharing one temporary file.
+int createTemporary(const std::string& path, std::string& temporary)
+{
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// Writes all bytes, resuming after interruptions and short writes.
+bool writeAll(int fd, const uint8_t* bytes, size_t size)
+{
+    int64_t budget = writeBudget.load();
+    size_t written = 0;
+    while (written < size) {
+        size_t step = size - written;
+        if (budget >= 0) {
+            if (static_cast<int64_t>(written) >= budget) {
+                errno = ENOSPC;
+                return false;
+            }
+            step = std::min(step, static_cast<size_t>(budget - static_cast<int64_t>(written)));
+        }
+        ssize_t n = write(fd, bytes + written, step);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void syncFolder(const std::string& folder)
+{
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+}  // namespace
+
+bool writeFileAtomically(const char* path, const void* bytes, size_t size)
+{
+    std::string target(path);
+    std::string temporary;
+    int fd = createTemporary(target, temporary);
+    if (fd < 0)
+        return false;
+    bool ok = writeAll(fd, static_cast<const uint8_t*>(bytes), size);
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    syncFolder(folderOf(target));
+    return true;
+}
+
+bool deleteFile(const char* path)
+{
+    return unlink(path) == 0;
+}
+
+void failWritesAfter(int64_t bytes)
+{
+    writeBudget.store(bytes);
+}
+
+}  // namespace platform

@@ -1,0 +1,85 @@
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileSystem : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = fs::temp_directory_path() /
+                 ("kitsync-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(folder);
+        path = (folder / "target.bin").string();
+    }
+    void TearDown() override
+    {
+        platform::failWritesAfter(-1);
+        fs::remove_all(folder);
+    }
+
+    std::string contents() const
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    size_t entries() const
+    {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+    }
+
+    fs::path folder;
+    std::string path;
+};
+
+TEST_F(FileSystem, WriteCreatesAndReplacesWholeFiles)
+{
+    ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "first version", 13));
+    EXPECT_EQ(contents(), "first version");
+    ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "2nd", 3));
+    EXPECT_EQ(contents(), "2nd");
+    ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "", 0));
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileSystem, FailedWriteLeavesTheOldFileAndNoTemporary)
+{
+    ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "old", 3));
+    platform::failWritesAfter(5);
+    EXPECT_FALSE(platform::writeFileAtomically(path.c_str(), "longer text", 11));
+    EXPECT_EQ(contents(), "old");
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_TRUE(platform::writeFileAtomically(path.c_str(), "fits!", 5));  // exactly the budget
+    EXPECT_EQ(contents(), "fits!");
+
+    platform::failWritesAfter(-1);
+    std::string nowhere = (folder / "missing" / "x.bin").string();
+    EXPECT_FALSE(platform::writeFileAtomically(nowhere.c_str(), "x", 1));
+    EXPECT_FALSE(platform::writeFileAtomically(folder.string().c_str(), "x", 1));  // a folder is not replaced
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileSystem, DeleteReportsWhetherAFileWentAway)
+{
+    ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "x", 1));
+    EXPECT_TRUE(platform::deleteFile(path.c_str()));
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(platform::deleteFile(path.c_str()));
+    EXPECT_FALSE(platform::deleteFile(folder.string().c_str()));
+    EXPECT_TRUE(fs::is_directory(folder));
+}
+
+}  // namespace
