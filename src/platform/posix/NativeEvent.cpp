@@ -1,0 +1,174 @@
+#include "platform/NativeEvent.h"
+
+#include "platform/posix/SocketRegistry.h"
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <new>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr uint32_t noneSignalled = 0xFFFFFFFEu;
+
+uint64_t monotonicMilliseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+class Deadline {
+public:
+    explicit Deadline(uint32_t timeoutMs)
+        : infinite(timeoutMs == infiniteTimeout), end(monotonicMilliseconds() + timeoutMs)
+    {
+    }
+
+    // For poll: -1 without limit, else the milliseconds left (0 when past).
+    int remaining() const
+    {
+        if (infinite)
+            return -1;
+        uint64_t now = monotonicMilliseconds();
+        if (now >= end)
+            return 0;
+        uint64_t left = end - now;
+        return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+    }
+
+private:
+    bool infinite;
+    uint64_t end;
+};
+
+bool isSignalled(NativeEvent* event)
+{
+    pollfd probe{event->descriptor, POLLIN, 0};
+    return poll(&probe, 1, 0) == 1 && (probe.revents & POLLIN) != 0;
+}
+
+// An auto-reset event is reset by taking its signal; of two waiters only
+// one read succeeds.
+bool takeSignal(NativeEvent* event)
+{
+    if (event->manualReset)
+        return isSignalled(event);
+    uint64_t count;
+    return read(event->descriptor, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
+}
+
+uint32_t takeFirstSignal(const EventHandle* events, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        if (takeSignal(events[i]))
+            return i;
+    }
+    return noneSignalled;
+}
+
+bool validWaitList(const EventHandle* events, uint32_t count)
+{
+    if (events == nullptr || count == 0 || count > maxWaitEvents)
+        return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (events[i] == nullptr)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace registry {
+
+bool signal(NativeEvent* event)
+{
+    uint64_t one = 1;
+    return write(event->descriptor, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+}
+
+}  // namespace registry
+
+EventHandle createEvent(bool manualReset, bool initiallySignalled)
+{
+    int descriptor = eventfd(initiallySignalled ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (descriptor < 0)
+        return nullptr;
+    auto* event = new (std::nothrow) NativeEvent;
+    if (event == nullptr) {
+        close(descriptor);
+        return nullptr;
+    }
+    event->descriptor = descriptor;
+    event->manualReset = manualReset;
+    return event;
+}
+
+void setEvent(EventHandle event)
+{
+    if (event != nullptr)
+        registry::signal(event);
+}
+
+void resetEvent(EventHandle event)
+{
+    uint64_t count;
+    if (event != nullptr)
+        (void)!read(event->descriptor, &count, sizeof count);
+}
+
+void closeEvent(EventHandle event)
+{
+    if (event == nullptr)
+        return;
+    registry::untieEvent(event);
+    close(event->descriptor);
+    delete event;
+}
+
+uint32_t waitForEvents(const EventHandle* events, uint32_t count, uint32_t timeoutMs)
+{
+    if (!validWaitList(events, count))
+        return waitFailed;
+    Deadline deadline(timeoutMs);
+    pollfd watched[2 * maxWaitEvents];
+    NativeEvent* owners[2 * maxWaitEvents];
+    for (;;) {
+        uint32_t index = takeFirstSignal(events, count);
+        if (index != noneSignalled)
+            return index;
+
+        nfds_t n = 0;
+        for (uint32_t i = 0; i < count; ++i)
+            watched[n++] = pollfd{events[i]->descriptor, POLLIN, 0};
+        for (uint32_t i = 0; i < count; ++i) {
+            registry::SocketWatch watch;
+            if (registry::watchOf(events[i], &watch)) {
+                owners[n] = events[i];
+                watched[n++] = pollfd{watch.socket, watch.interest, 0};
+            }
+        }
+
+        int ready = poll(watched, n, deadline.remaining());
+        if (ready < 0 && errno != EINTR)
+            return waitFailed;
+        if (ready == 0) {
+            index = takeFirstSignal(events, count);
+            return index != noneSignalled ? index : waitTimeout;
+        }
+        // Socket readiness becomes a signal of the socket's event; the
+        // next round of the loop takes it in index order.
+        for (nfds_t k = count; k < n; ++k) {
+            if (watched[k].revents != 0)
+                registry::noteReadiness(owners[k], watched[k].fd, watched[k].revents);
+        }
+    }
+}
+
+}  // namespace platform
