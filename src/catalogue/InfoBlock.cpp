@@ -139,9 +139,11 @@ bool sealCatalogue(const MemoryStream& catalogue, uint32_t blockChecksum, InfoBl
     }
     uint32_t compressedSize = static_cast<uint32_t>(block.size() - 4);
     std::printf("Addon info chunk created and compressed from %u to %u bytes\n", catalogue.length, compressedSize);
-    uint32_t count = chunkCountFor(static_cast<uint32_t>(block.size()));
+    // Counted in 64 bits: a catalogue near 4 GiB compresses to more than
+    // a 32-bit size can hold.
+    unsigned long long count = (block.size() + InfoBlock::kMaxPayload - 1) / InfoBlock::kMaxPayload;
     if (count > InfoBlock::kMaxChunks) {
-        std::printf("Error: Addon info block needs %u chunks, more than the %u a client can fetch\n", count,
+        std::printf("Error: Addon info block needs %llu chunks, more than the %u a client can fetch\n", count,
                     InfoBlock::kMaxChunks);
         return false;
     }
