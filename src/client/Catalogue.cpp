@@ -1,0 +1,20 @@
+#include "client/Catalogue.h"
+
+std::string packageKindText(uint32_t kind)
+{
+    if (kind == kOptionalPackageKind)
+        return "optional";
+    if (kind == kRequiredPackageKind)
+        return "required";
+    return "kind " + std::to_string(kind);
+}
+
+uint32_t countFiles(const CatalogueNode& node)
+{
+    if (!node.isFolder)
+        return 1;
+    uint32_t count = 0;
+    for (const CatalogueNode& child : node.children)
+        count += countFiles(child);
+    return count;
+}

@@ -1,0 +1,141 @@
+#include "client/CatalogueFetcher.h"
+
+#include "platform/Clock.h"
+
+namespace {
+
+// Larger than any UDP datagram over IPv4, so nothing is ever cut short.
+constexpr int32_t kReceiveCapacity = 65536;
+
+}  // namespace
+
+CatalogueFetcher::CatalogueFetcher(ServerLink& link, const FetchSettings& settings)
+    : link(link), settings(settings), buffer(kReceiveCapacity)
+{
+}
+
+QueryStatus CatalogueFetcher::query(const std::string& password, QueryAnswer& answer)
+{
+    for (uint32_t attempt = 0; attempt < settings.queryAttempts; ++attempt) {
+        link.send(queryRequest(kQueryClientVersion, password));
+        QueryStatus status = awaitQueryReply(answer);
+        if (status != QueryStatus::noAnswer)
+            return status;
+    }
+    return QueryStatus::noAnswer;
+}
+
+// Other datagrams may still be in flight from an earlier attempt or
+// transfer; only an answer or a refusal ends the wait.
+QueryStatus CatalogueFetcher::awaitQueryReply(QueryAnswer& answer)
+{
+    uint32_t start = platform::tickCount();
+    for (;;) {
+        uint32_t spent = platform::tickCount() - start;
+        if (spent >= settings.answerTimeoutMs)
+            return QueryStatus::noAnswer;
+        int32_t size = link.receive(buffer.data(), kReceiveCapacity, settings.answerTimeoutMs - spent);
+        if (size < 0)
+            continue;
+        QueryReply reply = parseQueryReply(buffer.data(), static_cast<size_t>(size), answer);
+        if (reply == QueryReply::answer)
+            return QueryStatus::answered;
+        if (reply == QueryReply::refused)
+            return QueryStatus::refused;
+    }
+}
+
+bool CatalogueFetcher::fetchChunks(ChunkCollector& collector, FetchObserver* observer, std::string& error)
+{
+    state = FetchProgress();
+    state.total = collector.chunkCount();
+    if (state.total == 0) {
+        error = "the server announces a catalogue of no chunks";
+        return false;
+    }
+    startTick = lastArrival = platform::tickCount();
+    anythingArrived = false;
+    ++state.chunkRequests;
+    link.send(chunkRequest());
+    uint32_t fruitless = 0;
+    uint32_t receivedBefore = 0;
+    while (!collector.isComplete()) {
+        uint32_t quiet = platform::tickCount() - lastArrival;
+        if (quiet < settings.quietTimeoutMs) {
+            int32_t size = link.receive(buffer.data(), kReceiveCapacity, settings.quietTimeoutMs - quiet);
+            if (size >= 0)
+                takeDatagram(collector, size, observer);
+            continue;
+        }
+        fruitless = collector.receivedCount() == receivedBefore ? fruitless + 1 : 0;
+        receivedBefore = collector.receivedCount();
+        if (fruitless >= settings.maxFruitlessRounds) {
+            error = gaveUpMessage(collector);
+            return false;
+        }
+        askAgain(collector);
+        if (observer != nullptr)
+            observer->progressed(state);
+    }
+    state.elapsedMs = platform::tickCount() - startTick;
+    return true;
+}
+
+// Any chunk-shaped datagram, even a damaged one, shows that the server is
+// still working through our queue, so it defers the next round of asking.
+// A late answer to a repeated query is neither.
+void CatalogueFetcher::takeDatagram(ChunkCollector& collector, int32_t size, FetchObserver* observer)
+{
+    ChunkCollector::Verdict verdict = collector.offer(buffer.data(), static_cast<size_t>(size));
+    QueryAnswer ignored;
+    if (verdict == ChunkCollector::Verdict::corrupt &&
+        parseQueryReply(buffer.data(), static_cast<size_t>(size), ignored) != QueryReply::unrelated)
+        return;
+    if (verdict == ChunkCollector::Verdict::foreign)
+        return;
+    anythingArrived = true;
+    lastArrival = platform::tickCount();
+    state.elapsedMs = lastArrival - startTick;
+    if (verdict == ChunkCollector::Verdict::corrupt)
+        ++state.corrupt;
+    if (verdict == ChunkCollector::Verdict::duplicate)
+        ++state.duplicates;
+    if (verdict != ChunkCollector::Verdict::accepted)
+        return;
+    state.received = collector.receivedCount();
+    state.bytes = collector.payloadBytes();
+    if (observer != nullptr)
+        observer->progressed(state);
+}
+
+// Silence with nothing received means the request itself was lost; after
+// that, one resend request per chunk still missing, never more per round.
+bool CatalogueFetcher::askAgain(ChunkCollector& collector)
+{
+    lastArrival = platform::tickCount();
+    if (!anythingArrived) {
+        ++state.chunkRequests;
+        return link.send(chunkRequest());
+    }
+    bool allSent = true;
+    for (uint16_t index : collector.missingIndices()) {
+        ++state.resendRequests;
+        allSent = link.send(resendRequest(index)) && allSent;
+    }
+    return allSent;
+}
+
+std::string CatalogueFetcher::gaveUpMessage(const ChunkCollector& collector) const
+{
+    if (!anythingArrived)
+        return "no chunk came after " + std::to_string(state.chunkRequests) + " requests for the catalogue";
+    std::string message = "the server stopped sending: " + std::to_string(collector.receivedCount()) + " of " +
+                          std::to_string(collector.chunkCount()) + " chunks received";
+    std::vector<uint16_t> missing = collector.missingIndices();
+    message += ", still missing";
+    for (size_t i = 0; i < missing.size() && i < 10; ++i)
+        message += (i == 0 ? " " : ", ") + std::to_string(missing[i]);
+    if (missing.size() > 10)
+        message += " and " + std::to_string(missing.size() - 10) + " more";
+    return message;
+}

@@ -1,0 +1,244 @@
+#include "client/FolderCheck.h"
+
+#include "platform/FolderListing.h"
+
+#include <cstdio>
+#include <map>
+#include <zlib.h>
+
+namespace {
+
+std::string lowerCase(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::vector<std::string> splitBackslashes(const std::string& path)
+{
+    std::vector<std::string> parts(1);
+    for (char c : path) {
+        if (c == '\\')
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+bool isSafePart(const std::string& part)
+{
+    return !part.empty() && part != "." && part != ".." && part.find('/') == std::string::npos;
+}
+
+// The CRC-32 of a file's contents, read in blocks; false on a read failure.
+bool fileCrc(const std::string& path, uint32_t& crc)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    std::vector<unsigned char> block(1 << 16);
+    uLong sum = crc32(0L, Z_NULL, 0);
+    size_t got;
+    while ((got = std::fread(block.data(), 1, block.size(), file)) > 0)
+        sum = crc32(sum, block.data(), static_cast<uInt>(got));
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    crc = static_cast<uint32_t>(sum);
+    return !failed;
+}
+
+// Finds catalogue paths on the disk, listing each folder once however
+// many files of the catalogue it holds.
+class FolderMatcher {
+public:
+    explicit FolderMatcher(const std::string& root) : root(root) {}
+
+    bool rootReadable() { return listing(root) != nullptr; }
+
+    // The disk path of the entry, or false when some part is not there.
+    bool find(const std::vector<std::string>& parts, std::string& path, uint64_t& size)
+    {
+        path = root;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const platform::FolderEntry* entry = match(path, parts[i], i + 1 < parts.size());
+            if (entry == nullptr)
+                return false;
+            path += "/" + entry->name;
+            size = entry->size;
+        }
+        return true;
+    }
+
+private:
+    const std::vector<platform::FolderEntry>* listing(const std::string& folder)
+    {
+        auto known = listings.find(folder);
+        if (known == listings.end()) {
+            Listing fresh;
+            fresh.readable = platform::listFolder(folder, fresh.entries);
+            known = listings.emplace(folder, std::move(fresh)).first;
+        }
+        return known->second.readable ? &known->second.entries : nullptr;
+    }
+
+    // An exact spelling wins over one that differs only in case, for
+    // folders that hold both.
+    const platform::FolderEntry* match(const std::string& folder, const std::string& part, bool wantFolder)
+    {
+        const std::vector<platform::FolderEntry>* entries = listing(folder);
+        if (entries == nullptr)
+            return nullptr;
+        const platform::FolderEntry* found = nullptr;
+        std::string wanted = lowerCase(part);
+        for (const platform::FolderEntry& entry : *entries) {
+            if (entry.isFolder != wantFolder || lowerCase(entry.name) != wanted)
+                continue;
+            if (entry.name == part)
+                return &entry;
+            if (found == nullptr)
+                found = &entry;
+        }
+        return found;
+    }
+
+    struct Listing {
+        bool readable = false;
+        std::vector<platform::FolderEntry> entries;
+    };
+
+    std::string root;
+    std::map<std::string, Listing> listings;
+};
+
+class PackageChecker {
+public:
+    PackageChecker(FolderMatcher& matcher, PackageFindings& out) : matcher(matcher), out(out) {}
+
+    void checkFolderNode(const CatalogueNode& folder, const std::string& prefix)
+    {
+        for (const CatalogueNode& child : folder.children) {
+            if (child.isFolder)
+                checkFolderNode(child, prefix + child.name);
+            else
+                checkFile(child, prefix + child.name);
+        }
+    }
+
+private:
+    void checkFile(const CatalogueNode& file, const std::string& catalogPath)
+    {
+        ++out.filesChecked;
+        FileFinding finding;
+        finding.path = catalogPath;
+        finding.expectedSize = file.size;
+        finding.expectedCrc = file.crc;
+        if (judge(finding))
+            out.findings.push_back(finding);
+    }
+
+    // True when the file is at fault; the finding then says how.
+    bool judge(FileFinding& finding)
+    {
+        std::vector<std::string> parts = splitBackslashes(finding.path);
+        for (const std::string& part : parts) {
+            if (!isSafePart(part)) {
+                finding.fault = FileFault::unsafeName;
+                return true;
+            }
+        }
+        std::string diskPath;
+        if (!matcher.find(parts, diskPath, finding.actualSize)) {
+            finding.fault = FileFault::missing;
+            return true;
+        }
+        if (finding.actualSize != finding.expectedSize) {
+            finding.fault = FileFault::sizeDiffers;
+            return true;
+        }
+        if (!fileCrc(diskPath, finding.actualCrc)) {
+            finding.fault = FileFault::unreadable;
+            return true;
+        }
+        finding.fault = FileFault::crcDiffers;
+        return finding.actualCrc != finding.expectedCrc;
+    }
+
+    FolderMatcher& matcher;
+    PackageFindings& out;
+};
+
+}  // namespace
+
+uint32_t FolderCheck::filesChecked() const
+{
+    uint32_t total = 0;
+    for (const PackageFindings& package : packages)
+        total += package.filesChecked;
+    return total;
+}
+
+uint32_t FolderCheck::count(FileFault fault) const
+{
+    uint32_t total = 0;
+    for (const PackageFindings& package : packages) {
+        for (const FileFinding& finding : package.findings)
+            total += finding.fault == fault ? 1 : 0;
+    }
+    return total;
+}
+
+uint32_t FolderCheck::faultyFiles() const
+{
+    uint32_t total = 0;
+    for (const PackageFindings& package : packages)
+        total += static_cast<uint32_t>(package.findings.size());
+    return total;
+}
+
+bool FolderCheck::requiredComplete() const
+{
+    for (const PackageFindings& package : packages) {
+        if (!package.optional && !package.findings.empty())
+            return false;
+    }
+    return true;
+}
+
+bool checkFolder(const Catalogue& catalogue, const std::string& folder, FolderCheck& out, std::string& error)
+{
+    out = FolderCheck();
+    FolderMatcher matcher(folder);
+    if (!matcher.rootReadable()) {
+        error = "cannot read the folder " + folder;
+        return false;
+    }
+    for (const CataloguePackage& package : catalogue.packages) {
+        out.packages.emplace_back();
+        PackageFindings& findings = out.packages.back();
+        findings.name = package.name;
+        findings.optional = package.isOptional();
+        PackageChecker(matcher, findings).checkFolderNode(package.root, "");
+    }
+    return true;
+}
+
+const char* fileFaultText(FileFault fault)
+{
+    switch (fault) {
+    case FileFault::missing:
+        return "missing";
+    case FileFault::sizeDiffers:
+        return "size differs";
+    case FileFault::crcDiffers:
+        return "CRC-32 differs";
+    case FileFault::unreadable:
+        return "unreadable";
+    case FileFault::unsafeName:
+        return "unsafe name";
+    }
+    return "?";
+}

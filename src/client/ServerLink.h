@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/UdpSocket.h"
+
+#include <cstdint>
+#include <vector>
+
+// A UDP socket that talks to one server. Datagrams from any other sender
+// are dropped, so a stray packet cannot pass for an answer or a chunk.
+class ServerLink {
+public:
+    ServerLink(uint32_t address, uint16_t port);  // address in network byte order
+    ~ServerLink();
+    ServerLink(const ServerLink&) = delete;
+    ServerLink& operator=(const ServerLink&) = delete;
+
+    // Binds a port of the system's choosing on all local addresses.
+    bool open();
+    bool send(const std::vector<uint8_t>& datagram);
+
+    // Size of the next datagram from the server, or -1 when none came
+    // within timeoutMs (or the socket failed).
+    int32_t receive(uint8_t* buffer, int32_t capacity, uint32_t timeoutMs);
+
+private:
+    uint32_t address;
+    uint16_t port;
+    platform::SocketHandle socket = platform::invalidSocket;
+};
