@@ -55,24 +55,24 @@ RefString copyOf(const char* begin, const char* end)
 
 enum class Command { Package, InfoUrl, Deactivate, Install, InstallPath, Extract, ExtractPath, Ignore, None };
 
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     Command command;
     int32_t wordsNeeded;  // the command word included
 };
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {"PACKAGE", Command::Package, 2},         {"INFOURL", Command::InfoUrl, 2},
     {"DEACTIVATE", Command::Deactivate, 2},   {"INSTALL", Command::Install, 3},
     {"INSTALLPATH", Command::InstallPath, 2}, {"EXTRACT", Command::Extract, 3},
     {"EXTRACTPATH", Command::ExtractPath, 2}, {"IGNORE", Command::Ignore, 2},
 };
 
-const CommandSpec* commandFor(const RefString& word)
+const CommandEntry* commandFor(const RefString& word)
 {
-    for (const CommandSpec& spec : kCommands) {
-        if (equalIgnoringCase(word.c_str(), spec.name))
-            return &spec;
+    for (const CommandEntry& entry : kCommands) {
+        if (equalIgnoringCase(word.c_str(), entry.name))
+            return &entry;
     }
     return nullptr;
 }
@@ -178,12 +178,12 @@ bool InstallScript::parseBlock(RefString block)
 
 bool InstallScript::parseLine(const StringArray& words)
 {
-    const CommandSpec* spec = commandFor(words[0]);
-    if (spec == nullptr)
+    const CommandEntry* known = commandFor(words[0]);
+    if (known == nullptr)
         return true;  // free text: any line whose first word is no command
-    if (words.size < spec->wordsNeeded)
+    if (words.size < known->wordsNeeded)
         return false;
-    switch (spec->command) {
+    switch (known->command) {
     case Command::Package:
         packageName = words[1];
         return true;
