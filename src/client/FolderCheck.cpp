@@ -62,18 +62,29 @@ public:
     // The disk path of the entry, or false when some part is not there.
     bool find(const std::vector<std::string>& parts, std::string& path, uint64_t& size)
     {
-        path = root;
-        for (size_t i = 0; i < parts.size(); ++i) {
-            const platform::FolderEntry* entry = match(path, parts[i], i + 1 < parts.size());
-            if (entry == nullptr)
-                return false;
-            path += "/" + entry->name;
-            size = entry->size;
-        }
-        return true;
+        return findFrom(root, parts, 0, path, size);
     }
 
 private:
+    // Each spelling that matches is tried, the exact one first, since a
+    // case-sensitive disk may hold "Addons" and "addons" side by side.
+    bool findFrom(const std::string& folder, const std::vector<std::string>& parts, size_t next, std::string& path,
+                  uint64_t& size)
+    {
+        bool last = next + 1 == parts.size();
+        for (const platform::FolderEntry* entry : matches(folder, parts[next], !last)) {
+            std::string candidate = folder + "/" + entry->name;
+            if (last) {
+                path = candidate;
+                size = entry->size;
+                return true;
+            }
+            if (findFrom(candidate, parts, next + 1, path, size))
+                return true;
+        }
+        return false;
+    }
+
     const std::vector<platform::FolderEntry>* listing(const std::string& folder)
     {
         auto known = listings.find(folder);
@@ -85,22 +96,21 @@ private:
         return known->second.readable ? &known->second.entries : nullptr;
     }
 
-    // An exact spelling wins over one that differs only in case, for
-    // folders that hold both.
-    const platform::FolderEntry* match(const std::string& folder, const std::string& part, bool wantFolder)
+    std::vector<const platform::FolderEntry*> matches(const std::string& folder, const std::string& part,
+                                                      bool wantFolder)
     {
+        std::vector<const platform::FolderEntry*> found;
         const std::vector<platform::FolderEntry>* entries = listing(folder);
         if (entries == nullptr)
-            return nullptr;
-        const platform::FolderEntry* found = nullptr;
+            return found;
         std::string wanted = lowerCase(part);
         for (const platform::FolderEntry& entry : *entries) {
             if (entry.isFolder != wantFolder || lowerCase(entry.name) != wanted)
                 continue;
             if (entry.name == part)
-                return &entry;
-            if (found == nullptr)
-                found = &entry;
+                found.insert(found.begin(), &entry);
+            else
+                found.push_back(&entry);
         }
         return found;
     }

@@ -1,0 +1,186 @@
+#include "CatalogueBytes.h"
+#include "FakeCatalogueServer.h"
+#include "ScratchFolder.h"
+#include "SealedCatalogue.h"
+#include "client/QueryOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <zlib.h>
+
+// kitsync-query run as a program against the fake server, as a script or a
+// player would run it.
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& text)
+{
+    std::string result = "'";
+    for (char c : text)
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+ToolRun runQuery(const std::vector<std::string>& arguments)
+{
+    ScratchFolder scratch;
+    std::string command = quoted(KITSYNC_QUERY_PROGRAM);
+    for (const std::string& argument : arguments)
+        command += " " + quoted(argument);
+    command += " >" + quoted(scratch.path("out")) + " 2>" + quoted(scratch.path("err")) + " </dev/null; echo $? >" +
+               quoted(scratch.path("status"));
+    ToolRun run;
+    if (std::system(command.c_str()) != 0)
+        return run;
+    run.status = std::atoi(scratch.read("status").c_str());
+    run.out = scratch.read("out");
+    run.err = scratch.read("err");
+    return run;
+}
+
+FakeServerSetup sampleSetup()
+{
+    SealedCatalogue sealed = sealImage(sampleCatalogue());
+    FakeServerSetup setup;
+    setup.chunks = sealed.chunks;
+    setup.id = 0x12000003E8ull;
+    setup.gameState = 2;
+    setup.stateAgeMs = 5000;
+    return setup;
+}
+
+std::string endpointOf(const FakeCatalogueServer& server)
+{
+    return "127.0.0.1:" + std::to_string(server.port());
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(QueryTool, PrintsTheQueryAndTheWholeCatalogue)
+{
+    FakeCatalogueServer server(sampleSetup());
+    ToolRun run = runQuery({endpointOf(server), "--timeout", "200"});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_EQ(run.err, "") << "no progress bar when standard error is a file";
+    for (const char* line : {"  Catalogue:     12000003e8\n", "  Game state:    2, held for 5.0 s\n",
+                             "  Name:          Kit \"One\"\n", "  Deactivations: mod_a:mod_b:\n",
+                             "Package 1: Core (required)\n", "  Archive size:  123456 bytes\n",
+                             "Package 2: Maps \xE9t\xE9 (optional)\n", "    addons\\\n", "      sub\\\n",
+                             "        deep.pbo  7 bytes  CRC-32 deadbeef\n", "    readme.txt  5 bytes  CRC-32 00000001\n"})
+        EXPECT_TRUE(contains(run.out, line)) << line << "\n" << run.out;
+    EXPECT_EQ(server.chunkRequests(), 1u);
+}
+
+TEST(QueryTool, JsonIsValidAndEscaped)
+{
+    FakeServerSetup setup = sampleSetup();
+    setup.gameState = 0xFFFF;
+    FakeCatalogueServer server(setup);
+    ScratchFolder scratch;
+    ToolRun run = runQuery({"--json", endpointOf(server), "--timeout", "200"});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    scratch.write("report.json", run.out);
+    std::string check = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+                        "assert d[\"packages\"][1][\"name\"] == \"Maps \\u00e9t\\u00e9\"; "
+                        "assert d[\"packages\"][0][\"tree\"][0][\"entries\"][0][\"entries\"][0][\"crc\"] == 0xdeadbeef; "
+                        "assert d[\"gameState\"] is None and d[\"stateHeldMs\"] == 5000' " +
+                        quoted(scratch.path("report.json"));
+    EXPECT_EQ(std::system(check.c_str()), 0) << run.out;
+    EXPECT_TRUE(contains(run.out, "\"name\": \"Kit \\\"One\\\"\"")) << run.out;
+}
+
+TEST(QueryTool, DistinctStatusForEachFailure)
+{
+    FakeServerSetup locked = sampleSetup();
+    locked.password = "pw";
+    FakeCatalogueServer lockedServer(locked);
+    ToolRun refused = runQuery({endpointOf(lockedServer), "--password", "PW"});
+    EXPECT_EQ(refused.status, kExitRefused);
+    EXPECT_TRUE(contains(refused.err, "refused the password")) << refused.err;
+    EXPECT_EQ(runQuery({endpointOf(lockedServer), "--password", "pw", "--timeout", "200"}).status, kExitOk);
+
+    FakeServerSetup mute = sampleSetup();
+    mute.answerQueries = false;
+    FakeCatalogueServer muteServer(mute);
+    ToolRun silent = runQuery({endpointOf(muteServer), "--timeout", "100"});
+    EXPECT_EQ(silent.status, kExitNoAnswer);
+    EXPECT_TRUE(contains(silent.err, "no answer from " + endpointOf(muteServer))) << silent.err;
+
+    FakeServerSetup stalling = sampleSetup();
+    stalling.sendAtMost = 0;
+    FakeCatalogueServer stallingServer(stalling);
+    ToolRun stalled = runQuery({endpointOf(stallingServer), "--timeout", "100"});
+    EXPECT_EQ(stalled.status, kExitTransferFailed);
+    EXPECT_TRUE(contains(stalled.err, "catalogue transfer failed: no chunk came after 5 requests")) << stalled.err;
+
+    EXPECT_EQ(runQuery({"127.0.0.1:99999"}).status, kExitUsage);
+}
+
+TEST(QueryTool, SaveWritesTheUncompressedImage)
+{
+    FakeCatalogueServer server(sampleSetup());
+    ScratchFolder scratch;
+    ToolRun run = runQuery({endpointOf(server), "--save", scratch.path("image.bin"), "--timeout", "200"});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    std::vector<uint8_t> image = sampleCatalogue();
+    EXPECT_EQ(scratch.read("image.bin"), std::string(image.begin(), image.end()));
+}
+
+uint32_t crcOf(const std::string& data)
+{
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+std::string crcHex(const std::string& data)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", crcOf(data));
+    return text;
+}
+
+TEST(QueryTool, CheckStatusFollowsTheRequiredFiles)
+{
+    CatalogueBytes image;
+    image.head("S", "", "", "", "", 1).package("http://x/p.zip", 1, "Pack", "", 10);
+    image.folder("addons\\").file("a.pbo", 3, crcOf("aaa")).file("b.pbo", 3, crcOf("bbb")).end().end();
+    SealedCatalogue sealed = sealImage(image.bytes);
+    FakeServerSetup setup;
+    setup.chunks = sealed.chunks;
+    FakeCatalogueServer server(setup);
+    ScratchFolder game;
+    game.write("AddOns/A.pbo", "aaa");
+    game.write("AddOns/b.pbo", "bbb");
+
+    ToolRun whole = runQuery({endpointOf(server), "--check", game.path(), "--timeout", "200"});
+    EXPECT_EQ(whole.status, kExitOk) << whole.out << whole.err;
+    EXPECT_TRUE(contains(whole.out, "\nCheck: 2 files in 1 package, all present and equal\n")) << whole.out;
+
+    game.remove("AddOns/A.pbo");
+    game.write("AddOns/b.pbo", "bbc");
+    ToolRun broken = runQuery({endpointOf(server), "--check", game.path(), "--timeout", "200"});
+    EXPECT_EQ(broken.status, kExitCheckFailed);
+    EXPECT_TRUE(contains(broken.out, "Package 1: Pack (required): 2 files, 2 at fault\n"
+                                     "  missing         addons\\a.pbo\n"
+                                     "  CRC-32 differs  addons\\b.pbo (CRC-32 " +
+                                         crcHex("bbc") + ", expected " + crcHex("bbb") + ")\n"))
+        << broken.out;
+    EXPECT_TRUE(contains(broken.out, "Check: 2 files in 1 package, 2 at fault (1 missing, 1 CRC-32 differs); "
+                                     "required files are not all present and equal\n"))
+        << broken.out;
+
+    EXPECT_EQ(runQuery({endpointOf(server), "--check", game.path("none"), "--timeout", "200"}).status,
+              kExitLocalFailure);
+}
+
+}  // namespace
