@@ -17,23 +17,6 @@ TEST(CatalogueReport, JsonStringsEscapeEveryAwkwardByte)
     EXPECT_EQ(jsonString(std::string("\n\x01\xE9\xFF", 4)), "\"\\u000a\\u0001\\u00e9\\u00ff\"");
 }
 
-TEST(CatalogueReport, JsonWriterPlacesSeparators)
-{
-    JsonWriter json;
-    json.beginObject();
-    json.key("a").number(1);
-    json.key("b").beginArray();
-    json.string("x");
-    json.null();
-    json.beginObject();
-    json.endObject();
-    json.endArray();
-    json.key("c").beginArray();
-    json.endArray();
-    json.endObject();
-    EXPECT_EQ(json.text(), "{\n  \"a\": 1,\n  \"b\": [\n    \"x\",\n    null,\n    {}\n  ],\n  \"c\": []\n}\n");
-}
-
 TEST(CatalogueReport, DurationsAndProgress)
 {
     EXPECT_EQ(durationText(350), "350 ms");
