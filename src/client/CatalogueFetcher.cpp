@@ -7,6 +7,10 @@ namespace {
 // Larger than any UDP datagram over IPv4, so nothing is ever cut short.
 constexpr int32_t kReceiveCapacity = 65536;
 
+// Silence of this many average gaps means the server's queue has run dry.
+constexpr uint32_t kPacingFactor = 4;
+constexpr uint32_t kMaxPacingMs = 15000;
+
 }  // namespace
 
 CatalogueFetcher::CatalogueFetcher(ServerLink& link, const FetchSettings& settings)
@@ -55,14 +59,16 @@ bool CatalogueFetcher::fetchChunks(ChunkCollector& collector, FetchObserver* obs
     }
     startTick = lastArrival = platform::tickCount();
     anythingArrived = false;
+    pacingMs = 0;
+    arrivalsInRound = 0;
     ++state.chunkRequests;
     link.send(chunkRequest());
     uint32_t fruitless = 0;
     uint32_t receivedBefore = 0;
     while (!collector.isComplete()) {
         uint32_t quiet = platform::tickCount() - lastArrival;
-        if (quiet < settings.quietTimeoutMs) {
-            int32_t size = link.receive(buffer.data(), kReceiveCapacity, settings.quietTimeoutMs - quiet);
+        if (quiet < quietLimit()) {
+            int32_t size = link.receive(buffer.data(), kReceiveCapacity, quietLimit() - quiet);
             if (size >= 0)
                 takeDatagram(collector, size, observer);
             continue;
@@ -94,7 +100,7 @@ void CatalogueFetcher::takeDatagram(ChunkCollector& collector, int32_t size, Fet
     if (verdict == ChunkCollector::Verdict::foreign)
         return;
     anythingArrived = true;
-    lastArrival = platform::tickCount();
+    notePacing(platform::tickCount());
     state.elapsedMs = lastArrival - startTick;
     if (verdict == ChunkCollector::Verdict::corrupt)
         ++state.corrupt;
@@ -103,9 +109,28 @@ void CatalogueFetcher::takeDatagram(ChunkCollector& collector, int32_t size, Fet
     if (verdict != ChunkCollector::Verdict::accepted)
         return;
     state.received = collector.receivedCount();
-    state.bytes = collector.payloadBytes();
+    state.bytes = collector.acceptedBytes();
     if (observer != nullptr)
         observer->progressed(state);
+}
+
+// A server configured to send slowly must not be taken for one that has
+// stopped: the silence allowed grows with the gap seen between arrivals.
+// Gaps that span a round of asking say nothing about the pacing.
+void CatalogueFetcher::notePacing(uint32_t now)
+{
+    if (arrivalsInRound++ > 0) {
+        uint32_t gap = now - lastArrival;
+        gap = gap < kMaxPacingMs ? gap : kMaxPacingMs;
+        pacingMs = pacingMs == 0 ? gap : (3 * pacingMs + gap) / 4;
+    }
+    lastArrival = now;
+}
+
+uint32_t CatalogueFetcher::quietLimit() const
+{
+    uint32_t paced = pacingMs * kPacingFactor;
+    return paced > settings.quietTimeoutMs ? paced : settings.quietTimeoutMs;
 }
 
 // Silence with nothing received means the request itself was lost; after
@@ -113,6 +138,7 @@ void CatalogueFetcher::takeDatagram(ChunkCollector& collector, int32_t size, Fet
 bool CatalogueFetcher::askAgain(ChunkCollector& collector)
 {
     lastArrival = platform::tickCount();
+    arrivalsInRound = 0;
     if (!anythingArrived) {
         ++state.chunkRequests;
         return link.send(chunkRequest());

@@ -13,6 +13,7 @@ struct FetchSettings {
     // The server sends one chunk per pass (every 200 ms unless configured
     // otherwise) and queues the rest, so silence this long means its queue
     // for us is empty: whatever is missing then was lost and is asked for.
+    // A server seen to pace more slowly is given four of its gaps instead.
     uint32_t quietTimeoutMs = 1500;
     // Quiet periods in a row that bring no new chunk before giving up.
     uint32_t maxFruitlessRounds = 5;
@@ -57,6 +58,8 @@ private:
     QueryStatus awaitQueryReply(QueryAnswer& answer);
     void takeDatagram(ChunkCollector& collector, int32_t size, FetchObserver* observer);
     bool askAgain(ChunkCollector& collector);
+    void notePacing(uint32_t now);
+    uint32_t quietLimit() const;
     std::string gaveUpMessage(const ChunkCollector& collector) const;
 
     ServerLink& link;
@@ -66,4 +69,6 @@ private:
     uint32_t startTick = 0;
     uint32_t lastArrival = 0;
     bool anythingArrived = false;
+    uint32_t pacingMs = 0;  // running average of the gaps between arrivals
+    uint32_t arrivalsInRound = 0;
 };

@@ -31,7 +31,7 @@ public:
     uint32_t chunkCount() const { return static_cast<uint32_t>(payloads.size()); }
     uint32_t receivedCount() const { return received; }
     bool isComplete() const { return received == payloads.size(); }
-    uint64_t payloadBytes() const { return bytes; }
+    uint64_t acceptedBytes() const { return bytes; }  // whole datagrams, as they travelled
     std::vector<uint16_t> missingIndices() const;
 
     // The payloads joined in index order; only meaningful once complete.

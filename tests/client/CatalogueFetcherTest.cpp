@@ -139,6 +139,24 @@ TEST(CatalogueFetcher, LostAndCorruptChunksComeBackByResendOnce)
     EXPECT_EQ(session.fetcher.progress().resendRequests, 5u);
 }
 
+// Chunks 120 ms apart with a quiet time-out of 150: a lost chunk makes a
+// 240 ms gap, which must not pass for the end of the queue.
+TEST(CatalogueFetcher, SlowPacedServerIsNotRushed)
+{
+    Bytes image = bulkyCatalogue(60);
+    FakeServerSetup setup = setupFor(image);
+    ASSERT_GE(setup.chunks.size(), 5u);
+    setup.sendDelayMs = 120;
+    setup.dropFirst = {2};
+    FakeCatalogueServer server(setup);
+    Session session(server);
+    Bytes fetched;
+    std::string error;
+    ASSERT_TRUE(session.fetch(fetched, error)) << error;
+    EXPECT_EQ(fetched, image);
+    EXPECT_EQ(server.resendRequests(), (std::map<uint16_t, uint32_t>{{2, 1}}));
+}
+
 TEST(CatalogueFetcher, LostChunkRequestIsRepeated)
 {
     Bytes image = sampleCatalogue();

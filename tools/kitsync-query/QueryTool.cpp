@@ -65,6 +65,8 @@ bool saveBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 }
 
 struct QueryRun {
+    explicit QueryRun(const QueryOptions& options) : options(options) {}
+
     const QueryOptions& options;
     ServerSummary summary;
     std::vector<uint8_t> image;
@@ -178,5 +180,5 @@ int main(int argc, char** argv)
     ServerLink link(address, options.port);
     if (!link.open())
         return fail(kExitLocalFailure, "cannot open a UDP socket");
-    return QueryRun{options, {}, {}, {}, {}}.run(link);
+    return QueryRun(options).run(link);
 }
