@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build pkg-config g++ make
   zlib1g-dev libminizip-dev libcurl4-openssl-dev libgtest-dev
   python3 zip unzip curl procps
+  clang libclang-rt-14-dev
 )
 
 missing=()
