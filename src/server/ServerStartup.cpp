@@ -1,0 +1,163 @@
+#include "server/ServerStartup.h"
+
+#include "catalogue/InfoBlock.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "platform/StopSignal.h"
+#include "platform/WaitResult.h"
+#include "server/AddonServer.h"
+#include "server/CatalogueBuildStandIn.h"
+#include "server/WireFormat.h"
+#include "settings/Settings.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+constexpr int32_t udpPortOffset = 20;
+constexpr int32_t fallbackPortOffset = 40;
+constexpr int32_t highestPort = 65535;
+constexpr uint32_t consolePassMilliseconds = 100;
+
+// The one place that names the builder start-up runs when there is no
+// usable stored catalogue.
+bool buildCatalogue(InfoBlock& target)
+{
+    return buildCatalogueUnavailable(target);
+}
+
+// Start-up messages show at once also when standard output is a pipe.
+void say(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
+
+bool equalsIgnoringCase(const char* a, const char* b)
+{
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+    for (; lower(*a) == lower(*b); ++a, ++b) {
+        if (*a == 0)
+            return true;
+    }
+    return false;
+}
+
+void takeServingSettings(AddonServer& server, const Settings& settings)
+{
+    server.password = settings.password;
+    server.sendDelay = settings.sendDelay;
+    server.announceEnabled = settings.announceEnabled;
+    server.browserServer = settings.browserServer;
+}
+
+void renewIfAsked(int argc, char** argv)
+{
+    if (argc < 2 || !equalsIgnoringCase(argv[1], "-renew"))
+        return;
+    say("Deleting addon info block\n");
+    platform::deleteFile(kInfoBlockFileName);  // a missing file is no error here
+}
+
+bool loadOrBuildCatalogue(InfoBlock& infoBlock)
+{
+    say("Loading addon info block\n");
+    switch (loadInfoBlock(infoBlock)) {
+    case InfoBlockLoad::Loaded:
+        say("Addon info block with id %s loaded\n", infoBlockIdText(infoBlock.infoBlockId).c_str());
+        return true;
+    case InfoBlockLoad::Damaged:
+        say("%s", kInfoBlockDamagedMessage);
+        break;
+    case InfoBlockLoad::NotFound:
+        say("Addon info block not found, building new from packages\n");
+        break;
+    }
+    return buildCatalogue(infoBlock);
+}
+
+}  // namespace
+
+int32_t checkedGamePort(const char* gamePortText)
+{
+    int32_t port = wire::decimalValue(gamePortText);
+    if (port < 1 || port > highestPort - udpPortOffset) {
+        say("Error: Port number %d is invalid\n", port);
+        return -1;
+    }
+    return port;
+}
+
+bool openServerPort(AddonServer& server, int32_t gamePort)
+{
+    int32_t first = gamePort + udpPortOffset;
+    int32_t fallback = gamePort + fallbackPortOffset;
+    if (server.open(0, static_cast<uint16_t>(first), 0)) {
+        say("UDP port %d opened\n", first);
+        return true;
+    }
+    if (fallback > highestPort) {
+        say("Error: Could not bind to port %d\n", first);
+        return false;
+    }
+    say("Warning: Could not bind to port %d. Trying alternative port at %d.\n", first, fallback);
+    if (server.open(0, static_cast<uint16_t>(fallback), 0)) {
+        say("UDP port %d opened\n", fallback);
+        return true;
+    }
+    say("Error: Failed to bind to alternative port %d\n", fallback);
+    return false;
+}
+
+void runConsoleLoop(AddonServer& server)
+{
+    for (;;) {
+        platform::sleepMilliseconds(consolePassMilliseconds);
+        bool stopping = platform::stopSignalled();
+        if (stopping) {
+            // The thread must be gone before anything of the server goes.
+            server.requestStop();
+            server.wait(platform::infiniteTimeout);
+        }
+        server.logQueue.printBatch(stdout);
+        if (stopping)
+            break;
+    }
+    char time[9];
+    platform::localTimeText(time);
+    say("%s: Server stopped\n", time);
+}
+
+int runServer(int argc, char** argv, AddonServer& server, Settings& settings)
+{
+    say("Kitsync Server version 1.27\n");
+    say("Add-on catalogues for game clients, by the Kitsync developers\n");
+    readSettings(kSettingsFileName, settings);  // a missing file leaves the defaults
+    takeServingSettings(server, settings);
+    renewIfAsked(argc, argv);
+    if (!loadOrBuildCatalogue(server.infoBlock))
+        return -1;
+    int32_t gamePort = checkedGamePort(settings.gamePort.c_str());
+    if (gamePort < 0)
+        return -1;
+    if (!startWinsock(2, 2)) {
+        say("Error: Winsock 2.2 failed to initialize\n");
+        return -1;
+    }
+    server.gamePortNumber = static_cast<uint16_t>(gamePort);
+    if (!openServerPort(server, gamePort)) {
+        cleanupWinsock();
+        return -1;
+    }
+    say("Starting server thread, init-thread says bye.\n");
+    platform::catchStopSignals();
+    server.start();
+    runConsoleLoop(server);
+    server.close();
+    cleanupWinsock();
+    return 0;
+}
