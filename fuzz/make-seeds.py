@@ -170,15 +170,29 @@ INSTRUCTIONS = {
 }
 
 
+def step(sender, datagram, advance=None):
+    """One step of a datagram fuzz input: sender 0-7 (5-7 on a second
+    address), optionally the clock moved by advance x 50 ms first."""
+    control = sender | (8 | advance << 4 if advance is not None else 0)
+    return bytes([control, min(len(datagram), 254)]) + datagram[:254]
+
+
+QUERY = u16(1039) + u16(0) + b'\0'
+QUERY_LONG = u16(1040) + u16(0) + b'secret\0'
+CHUNKS = u16(0) + u16(1)
+RESEND = u16(0) + u16(2) + u16(0)
+
+
 def datagrams():
-    yield 'query.bin', u16(1039) + u16(0) + b'\0'
-    yield 'query-long.bin', u16(1040) + u16(0) + b'secret\0'
-    yield 'chunks.bin', u16(0) + u16(1)
-    yield 'resend.bin', u16(0) + u16(2) + u16(0)
-    yield 'resend-far.bin', u16(0) + u16(2) + u16(9)
-    yield 'state.bin', b'\\hostname\\x\\gstate\\5\\'
-    yield 'state-open.bin', b'\\GSTATE\\7'
-    yield 'short.bin', b'\x01\x00'
+    yield 'query.bin', bytes([0]) + step(0, QUERY)
+    yield 'query-password.bin', bytes([1]) + step(0, QUERY_LONG) + step(1, QUERY)
+    yield 'chunks.bin', bytes([2]) + step(0, CHUNKS) + step(0, RESEND, 4) + step(0, CHUNKS, 4)
+    yield 'resend.bin', bytes([2]) + step(0, RESEND) + step(0, u16(0) + u16(2) + u16(9))
+    yield 'crowd.bin', bytes([2]) + b''.join(step(i, CHUNKS) for i in range(8)) + step(3, CHUNKS, 15)
+    yield 'state.bin', bytes([0]) + step(0, b'\\hostname\\x\\gstate\\5\\') + step(2, QUERY_LONG, 15)
+    yield 'state-open.bin', bytes([0]) + step(6, b'\\GSTATE\\7') + step(0, b'\\gstate\\7')
+    yield 'short.bin', bytes([3]) + step(0, b'\x01\x00', 2) + step(1, b'')
+    yield 'long.bin', bytes([3]) + bytes([0, 255]) + u16(1040) + u16(0) + b'x' * 3000 + b'\0'
 
 
 def write(folder, name, data):

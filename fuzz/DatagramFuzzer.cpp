@@ -1,0 +1,211 @@
+// Datagrams from clients and from the game server into the server's
+// handler, over a real socket on 127.0.0.1, with the clock held still.
+//
+// An input is a run of steps. The first byte sets the scene (bit 0: a
+// password; bit 1: one chunk or three). Each step is a control byte (bits
+// 0-2: which of eight senders, on two addresses, sends; bit 3: first move
+// the clock by (bits 4-7) x 50 ms and run the timer), a length byte (255:
+// the rest of the input) and that many datagram bytes. After every step
+// the client limits must hold and every datagram that came back must be
+// an answer, a refusal or one of the served chunks.
+#include "catalogue/InfoBlock.h"
+#include "client/ChunkCollector.h"
+#include "platform/Clock.h"
+#include "platform/HostResolver.h"
+#include "platform/SocketWait.h"
+#include "platform/UdpSocket.h"
+#include "server/AddonServer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kSenders = 8;
+constexpr uint32_t kStartTick = 5000000;
+uint32_t fakeNow = kStartTick;
+
+uint32_t fixedClock()
+{
+    return fakeNow;
+}
+
+void check(bool holds, const char* what)
+{
+    if (!holds) {
+        std::fprintf(stderr, "invariant broken: %s\n", what);
+        std::abort();
+    }
+}
+
+struct Scene {
+    AddonServer* server = nullptr;
+    platform::SocketHandle senders[kSenders];
+    uint32_t senderAddress[kSenders];
+    platform::SocketHandle gameServer = platform::invalidSocket;
+    InfoBlock oneChunk;
+    InfoBlock threeChunks;
+
+    Scene()
+    {
+        platform::setTickSource(fixedClock);
+        server = new AddonServer;  // never destroyed: its thread never runs
+        uint32_t loopback = platform::ipv4Address(127, 0, 0, 1);
+        check(server->open(0, 0, loopback), "server socket opens");
+        for (int i = 0; i < kSenders; ++i) {
+            senderAddress[i] = i < 5 ? loopback : platform::ipv4Address(127, 0, 0, 2);
+            senders[i] = platform::openSocket(platform::SocketKind::datagram);
+            check(platform::bindSocket(senders[i], senderAddress[i], 0) == 0, "sender binds");
+        }
+        gameServer = platform::openSocket(platform::SocketKind::datagram);
+        check(platform::bindSocket(gameServer, loopback, 0) == 0, "game server binds");
+        server->gamePortNumber = static_cast<uint16_t>(platform::localPort(gameServer) - 1);
+
+        std::vector<uint8_t> block(600);
+        for (size_t i = 0; i < block.size(); ++i)
+            block[i] = static_cast<uint8_t>(i * 7);
+        check(splitIntoChunks(block.data(), 100, oneChunk), "one chunk");
+        check(splitIntoChunks(block.data(), 600, threeChunks), "three chunks");
+
+        // Small enough that a short input can reach every limit.
+        server->limits.recordsPerAddress = 3;
+        server->limits.records = 5;
+        server->limits.queuedDatagrams = 14;
+        server->limits.queueChunkFactor = 2;
+    }
+
+    void reset(uint8_t setting)
+    {
+        AddonServer& s = *server;
+        s.password = (setting & 1) ? "secret" : "";
+        const InfoBlock& source = (setting & 2) ? threeChunks : oneChunk;
+        s.infoBlock.clear();
+        for (int32_t i = 0; i < source.chunks.size; ++i)
+            s.infoBlock.chunks.add(source.chunks[i]);
+        s.infoBlock.infoBlockId = 0x1200000000ull + 1000;
+        s.clients.setSize(0);
+        s.queuedDatagrams = 0;
+        s.droppedRequests = 0;
+        s.dropWarningLogged = false;
+        s.lastDropWarningTime = 0;
+        s.gameState = -1;
+        fakeNow = kStartTick;
+        s.lastPumpTime = s.lastAnnounceTime = s.lastRulesPollTime = fakeNow;
+        s.stateChangedTime = s.lastStateReportTime = fakeNow;
+        drainEverything();
+    }
+
+    // Everything that came back must be something the server may send.
+    void drainEverything()
+    {
+        uint8_t buffer[65536];
+        for (int i = 0; i < kSenders; ++i) {
+            while (platform::waitUntilReadable(senders[i], 0) == platform::SocketWait::readable) {
+                int32_t n = platform::receiveFrom(senders[i], buffer, sizeof buffer, nullptr, nullptr);
+                if (n < 0)
+                    break;
+                checkReply(buffer, n);
+            }
+        }
+        while (platform::waitUntilReadable(gameServer, 0) == platform::SocketWait::readable) {
+            int32_t n = platform::receiveFrom(gameServer, buffer, sizeof buffer, nullptr, nullptr);
+            if (n < 0)
+                break;
+            check(n == 7 && std::memcmp(buffer, "\\rules\\", 7) == 0, "only rules polls reach the game server");
+        }
+        StringArray lines;
+        server->logQueue.takeAll(lines);
+        for (int32_t i = 0; i < lines.size; ++i) {
+            const RefString& line = lines[i];
+            check(line.length() > 0 && line.c_str()[line.length() - 1] == '\n', "log lines end with a line feed");
+        }
+    }
+
+    void checkReply(const uint8_t* bytes, int32_t n)
+    {
+        const AddonServer& s = *server;
+        if (n == 4 && bytes[0] == 0x01 && bytes[1] == 0x80) {
+            check(bytes[2] == 0xFF && bytes[3] == 0xFF && !s.password.isEmpty(), "refusal only with a password");
+            return;
+        }
+        if ((n == 12 || n == 18) && bytes[0] == 0x00 && bytes[1] == 0x80) {
+            check((bytes[2] | bytes[3] << 8) == s.infoBlock.chunks.size, "answer carries the chunk count");
+            return;
+        }
+        int32_t index = validChunkIndex(bytes, static_cast<size_t>(n));
+        check(index >= 0 && index < s.infoBlock.chunks.size, "a chunk datagram is a served chunk");
+        const ByteBuffer& chunk = *s.infoBlock.chunks[index];
+        check(chunk.size == uint32_t(n) && std::memcmp(chunk.data, bytes, chunk.size) == 0, "chunk sent unchanged");
+    }
+
+    void checkLimits() const
+    {
+        const AddonServer& s = *server;
+        const ClientLimits& limits = s.limits;
+        check(s.clients.size <= limits.records, "records within their limit");
+        int64_t queueLimit = int64_t(limits.queueChunkFactor) * s.infoBlock.chunks.size;
+        int64_t pending = 0;
+        for (int32_t i = 0; i < s.clients.size; ++i) {
+            const ClientRecord& record = *s.clients[i];
+            int32_t sameAddress = 0;
+            for (int32_t j = 0; j < s.clients.size; ++j) {
+                const ClientRecord& other = *s.clients[j];
+                if (other.address != record.address)
+                    continue;
+                ++sameAddress;
+                check(j == i || other.port != record.port, "one record per client");
+            }
+            check(sameAddress <= limits.recordsPerAddress, "records per address within their limit");
+            check(record.pendingCount() >= 0 && record.pendingCount() <= queueLimit, "queue within its bound");
+            check(record.sendQueue.size <= 2 * queueLimit + 1, "queue storage stays bounded");
+            pending += record.pendingCount();
+        }
+        check(pending == s.queuedDatagrams, "queued count matches the queues");
+        check(s.queuedDatagrams <= limits.queuedDatagrams, "queued datagrams within their limit");
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static Scene scene;
+    if (size == 0)
+        return 0;
+    scene.reset(data[0]);
+    AddonServer& server = *scene.server;
+    uint16_t serverPort = platform::localPort(server.socket);
+    uint32_t loopback = platform::ipv4Address(127, 0, 0, 1);
+
+    size_t at = 1;
+    while (at + 2 <= size) {
+        uint8_t control = data[at];
+        size_t length = data[at + 1];
+        at += 2;
+        if (length == 255 || length > size - at)
+            length = size - at;
+        if (control & 8) {
+            fakeNow += uint32_t(control >> 4) * 50;
+            server.tick();
+        }
+        int sender = control & 7;
+        int32_t sent = platform::sendTo(scene.senders[sender], loopback, serverPort, data + at, int32_t(length));
+        check(sent == int32_t(length), "datagram sent");
+        at += length;
+        check(platform::waitUntilReadable(server.socket, 1000) == platform::SocketWait::readable, "datagram arrives");
+        server.handleDatagram(0);
+        scene.checkLimits();
+        scene.drainEverything();
+    }
+    // Let every queue run dry: records go once their last datagram left.
+    for (int pass = 0; pass < 64 && server.clients.size > 0; ++pass) {
+        fakeNow += uint32_t(server.sendDelay);
+        server.tick();
+        scene.checkLimits();
+        scene.drainEverything();
+    }
+    check(server.clients.size == 0 && server.queuedDatagrams == 0, "queues drain");
+    return 0;
+}
