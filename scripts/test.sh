@@ -2,7 +2,8 @@
 # Installs the dependencies, then builds and runs the whole test suite three
 # times: plain (build/), under AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/), and the threaded tests under ThreadSanitizer (build-tsan/).
-# Any sanitizer report fails its test.
+# Any sanitizer report fails its test. Last, each libFuzzer program runs
+# briefly (build-fuzz/, clang); a crash fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,3 +30,5 @@ echo "== ThreadSanitizer (threaded tests)"
 (cd build-tsan && ctest --output-on-failure --timeout 300 -L threaded --no-tests=ignore)
 echo "== Plain build"
 (cd build && ctest --output-on-failure --timeout 300 -j2)
+echo "== Fuzz smoke: every fuzz program for 15 s (scripts/fuzz.sh SECONDS for longer)"
+scripts/fuzz.sh 15
