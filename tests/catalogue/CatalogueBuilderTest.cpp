@@ -1,0 +1,531 @@
+#include "catalogue/CatalogueBuilder.h"
+
+#include "catalogue/InfoBlock.h"
+#include "catalogue/MemoryStream.h"
+#include "platform/Clock.h"
+#include "settings/Settings.h"
+#include "support/HttpServerProcess.h"
+#include "support/TempFolder.h"
+#include "support/ZipBytes.h"
+#include "support/ZipWriter.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+const char* const kDone = "Done...                        \n";
+const uint32_t kSealTick = 0x00c0ffee;
+
+uint32_t frozenTicks()
+{
+    return kSealTick;
+}
+
+std::string u32(uint32_t value)
+{
+    std::string bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes += static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+uint32_t getU32(const std::string& bytes, size_t at)
+{
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+std::string text(const std::string& s)
+{
+    return s + std::string(1, '\0');
+}
+
+const std::string kEnd(1, '\0');  // closes a folder of the file tree
+
+// A listed file of a record's tree: lower-cased name, size, CRC-32.
+std::string listed(const std::string& name, const std::string& data)
+{
+    return text(name) + u32(static_cast<uint32_t>(data.size())) + u32(static_cast<uint32_t>(crcOf(data)));
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string prompt(const std::string& localName)
+{
+    return "Download and index " + localName + " - Yes,No,yesAll,nOall (Y/N/A/O) ? ";
+}
+
+bool startsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+size_t count(const std::string& haystack, const std::string& needle)
+{
+    size_t n = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+// The stored block, read back the way a client reads it.
+struct StoredBlock {
+    uint64_t id = 0;
+    int32_t chunkCount = 0;
+    uint32_t chunkBytes = 0;
+    uint32_t compressedSize = 0;
+    std::string catalogue;
+};
+
+::testing::AssertionResult loadStored(StoredBlock& stored)
+{
+    InfoBlock block;
+    if (loadInfoBlock(block) != InfoBlockLoad::Loaded)
+        return ::testing::AssertionFailure() << "addoninfoblock.udp missing or damaged";
+    std::string joined;
+    for (int32_t i = 0; i < block.chunks.size; ++i) {
+        const ByteBuffer& chunk = *block.chunks[i];
+        joined.append(reinterpret_cast<const char*>(chunk.data) + 2, chunk.size - 6);
+        stored.chunkBytes += chunk.size;
+    }
+    stored.id = block.infoBlockId;
+    stored.chunkCount = block.chunks.size;
+    stored.compressedSize = static_cast<uint32_t>(joined.size() - 4);
+    uLongf length = getU32(joined, 0);
+    stored.catalogue.assign(length, '\0');
+    if (uncompress(reinterpret_cast<Bytef*>(&stored.catalogue[0]), &length,
+                   reinterpret_cast<const Bytef*>(joined.data() + 4), stored.compressedSize) != Z_OK ||
+        length != stored.catalogue.size())
+        return ::testing::AssertionFailure() << "the compressed catalogue does not inflate";
+    return ::testing::AssertionSuccess();
+}
+
+// Alpha carries a block; beta relies on the simple installation method.
+const std::string kAlphaScript = "Alpha's notes\nKITSYNC_START\nPACKAGE \"Alpha Pack\"\n"
+                                 "INFOURL http://alpha.example/info\nINSTALL *.pbo addons\\\n"
+                                 "EXTRACT *.txt docs\\\nKITSYNC_END\n";
+const std::string kAlphaPbo = "alpha pbo contents";
+const std::string kBetaPbo(5000, 'b');
+
+class CatalogueBuilderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(http.start(site.folder(), logs.path("requests.log")));
+        config.serverName = "Demo Server";
+        config.serverInfo = "Friday nights";
+        config.serverAdmin = "admin@example.org";
+        config.comServer = "voice.example.org:9987";
+        config.deactivations = "old.pbo:older.pbo::";
+        previousFolder = fs::current_path();
+        fs::current_path(work.folder());
+        platform::setTickSource(&frozenTicks);
+    }
+
+    void TearDown() override
+    {
+        platform::setTickSource(nullptr);
+        fs::current_path(previousFolder);
+    }
+
+    // Writes a zip below the site folder; returns the XOR of its entries' CRCs.
+    uint32_t publish(const std::string& path, const Files& files)
+    {
+        fs::create_directories(fs::path(site.path(path)).parent_path());
+        ZipWriter zip(site.path(path));
+        uint32_t checksum = 0;
+        for (const auto& file : files) {
+            EXPECT_TRUE(zip.add(file.first, file.second));
+            checksum ^= static_cast<uint32_t>(crcOf(file.second));
+        }
+        EXPECT_TRUE(zip.close());
+        return checksum;
+    }
+
+    void configure(const std::string& url, uint8_t kind = Settings::kRequiredPackage)
+    {
+        config.packageUrls.add(url.c_str());
+        config.packageKinds.add(kind);
+    }
+
+    // The catalogue record the package published at path must give.
+    std::string record(const std::string& path, const std::string& name, const std::string& infoUrl,
+                       uint8_t kind, const std::string& tree)
+    {
+        uint32_t size = static_cast<uint32_t>(fs::file_size(site.path(path)));
+        return text(http.url("/" + path)) + u32(size) + text(name) + text(infoUrl) + text("") + text("") + u32(kind) +
+               tree;
+    }
+
+    std::string head()
+    {
+        MemoryStream stream(64);
+        writeCatalogueHead(stream, config);
+        return std::string(reinterpret_cast<const char*>(stream.buffer), stream.length);
+    }
+
+    uint32_t publishAlpha()
+    {
+        return publish("alpha.zip", {{"kitsync.txt", kAlphaScript}, {"Data/Alpha.pbo", kAlphaPbo},
+                                     {"readme.txt", "read me first"}});
+    }
+    std::string alphaRecord(const std::string& path = "alpha.zip")
+    {
+        std::string tree = text("addons\\") + listed("alpha.pbo", kAlphaPbo) + kEnd + text("docs\\") + kEnd + kEnd;
+        return record(path, "Alpha Pack", "http://alpha.example/info", Settings::kRequiredPackage, tree);
+    }
+
+    uint32_t publishBeta()
+    {
+        return publish("beta.zip", {{"B.pbo", kBetaPbo}, {"notes.txt", "notes"}});
+    }
+    std::string betaRecord()
+    {
+        std::string tree = text("addons\\") + listed("b.pbo", kBetaPbo) + kEnd + kEnd;
+        return record("beta.zip", "beta", "", Settings::kOptionalPackage, tree);
+    }
+
+    // Runs a build with these answers typed on the console.
+    bool build(const std::string& answers)
+    {
+        std::FILE* in = std::tmpfile();
+        std::fwrite(answers.data(), 1, answers.size(), in);
+        std::rewind(in);
+        ::testing::internal::CaptureStdout();
+        InfoBlock block;
+        bool built = buildCatalogue(block, config, in);
+        std::fflush(stdout);
+        output = ::testing::internal::GetCapturedStdout();
+        std::fclose(in);
+        builtId = block.infoBlockId;
+        return built;
+    }
+
+    size_t requestsFor(const std::string& path) { return count(http.requestLog(), "GET " + path + " "); }
+
+    // What the build prints for a package that is downloaded and indexed.
+    std::string indexed(const std::string& path, const std::string& localName, const std::string& middle)
+    {
+        return "Downloading " + http.url(path) + "\n" + kDone + "Scanning " + localName + "...\n" + middle +
+               "Deleting local copy of " + localName + "\n";
+    }
+
+    TempFolder site;
+    TempFolder work;
+    TempFolder logs;
+    HttpServerProcess http;
+    Settings config;
+    fs::path previousFolder;
+    std::string output;
+    uint64_t builtId = 0;
+};
+
+TEST_F(CatalogueBuilderTest, YesAllIndexesEveryPackageIntoTheStoredCatalogue)
+{
+    uint32_t alphaSum = publishAlpha();
+    uint32_t betaSum = publishBeta();
+    configure(http.url("/alpha.zip"));
+    configure(http.url("/beta.zip"), Settings::kOptionalPackage);
+
+    ASSERT_TRUE(build("a\n"));
+
+    StoredBlock stored;
+    ASSERT_TRUE(loadStored(stored));
+    EXPECT_EQ(stored.catalogue, head() + alphaRecord() + betaRecord());
+    EXPECT_EQ(stored.id, (uint64_t(alphaSum ^ betaSum) << 32) | kSealTick);
+    EXPECT_EQ(builtId, stored.id);
+    EXPECT_EQ(blockChecksum, alphaSum ^ betaSum);
+
+    std::string expected =
+        prompt("alpha.zip") + prompt("beta.zip") + "Y\n" +
+        indexed("/alpha.zip", "alpha.zip", "Package name: Alpha Pack\nInfo URL    : http://alpha.example/info\n") +
+        indexed("/beta.zip", "beta.zip",
+                "Warning: No Kitsync block found, using simple installation method\n"
+                "Package name: beta\nInfo URL    : \n") +
+        "Addon info chunk created and compressed from " + std::to_string(stored.catalogue.size()) + " to " +
+        std::to_string(stored.compressedSize) + " bytes\n" + "    chunk labeled " +
+        infoBlockIdText(stored.id).c_str() + " and split into " + std::to_string(stored.chunkCount) +
+        " packages\n    total size of " + std::to_string(stored.chunkBytes) + " bytes\n";
+    EXPECT_EQ(output, expected);
+
+    EXPECT_EQ(readFile("alpha.zip-package.tmp"), u32(alphaSum) + alphaRecord());
+    EXPECT_EQ(readFile("beta.zip-package.tmp"), u32(betaSum) + betaRecord());
+    EXPECT_FALSE(fs::exists("alpha.zip"));
+    EXPECT_FALSE(fs::exists("beta.zip"));
+}
+
+TEST_F(CatalogueBuilderTest, NoAllReusesCacheFilesWithoutDownloading)
+{
+    uint32_t alphaSum = publishAlpha();
+    uint32_t betaSum = publishBeta();
+    configure(http.url("/alpha.zip"));
+    configure(http.url("/beta.zip"), Settings::kOptionalPackage);
+    ASSERT_TRUE(build("A"));
+    StoredBlock first;
+    ASSERT_TRUE(loadStored(first));
+    fs::remove(kInfoBlockFileName);
+
+    // A moved URL with the same file name still finds its cached record,
+    // which keeps the URL it was indexed from.
+    config.packageUrls[0] = http.url("/mirror/alpha.zip").c_str();
+    ASSERT_TRUE(build("O"));
+
+    EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + prompt("beta.zip") + "N\n" +
+                                       "alpha.zip-package.tmp read..\nbeta.zip-package.tmp read..\n" +
+                                       "Addon info chunk created"))
+        << output;
+    EXPECT_EQ(requestsFor("/alpha.zip"), 1u);
+    EXPECT_EQ(requestsFor("/beta.zip"), 1u);
+    EXPECT_EQ(requestsFor("/mirror/alpha.zip"), 0u);
+    StoredBlock second;
+    ASSERT_TRUE(loadStored(second));
+    EXPECT_EQ(second.catalogue, first.catalogue);
+    EXPECT_EQ(second.id >> 32, uint64_t(alphaSum ^ betaSum));
+}
+
+// y, n, skipped characters and answers typed ahead on one line.
+TEST_F(CatalogueBuilderTest, TypedAnswersServeThePromptsInTurn)
+{
+    uint32_t alphaSum = publishAlpha();
+    uint32_t betaSum = publishBeta();
+    uint32_t gammaSum = publish("gamma.zip", {{"g.pbo", "gamma"}});
+    configure(http.url("/alpha.zip"));
+    configure(http.url("/beta.zip"), Settings::kOptionalPackage);
+    configure(http.url("/gamma.zip"));
+    ASSERT_TRUE(build("a"));
+
+    ASSERT_TRUE(build("yxn\n?Y"));
+
+    EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + prompt("beta.zip") + prompt("gamma.zip") + "Downloading "))
+        << output;
+    EXPECT_EQ(count(output, "beta.zip-package.tmp read..\n"), 1u);
+    EXPECT_EQ(requestsFor("/alpha.zip"), 2u);
+    EXPECT_EQ(requestsFor("/beta.zip"), 1u);
+    EXPECT_EQ(requestsFor("/gamma.zip"), 2u);
+    EXPECT_EQ(builtId >> 32, uint64_t(alphaSum ^ betaSum ^ gammaSum));
+}
+
+TEST_F(CatalogueBuilderTest, EndOfInputAnswersNoAndDownloadsOnlyWhatHasNoCache)
+{
+    uint32_t alphaSum = publishAlpha();
+    uint32_t betaSum = publishBeta();
+    configure(http.url("/alpha.zip"));
+    ASSERT_TRUE(build("y"));
+    configure(http.url("/beta.zip"), Settings::kOptionalPackage);
+
+    ASSERT_TRUE(build(""));
+
+    std::string expected = prompt("alpha.zip") + "N\n" + prompt("beta.zip") + "N\n" +
+                           "alpha.zip-package.tmp read..\n" +
+                           "No information block for beta.zip found, forced to download\n" +
+                           indexed("/beta.zip", "beta.zip",
+                                   "Warning: No Kitsync block found, using simple installation method\n"
+                                   "Package name: beta\nInfo URL    : \n");
+    EXPECT_TRUE(startsWith(output, expected)) << output;
+    EXPECT_EQ(requestsFor("/alpha.zip"), 1u);
+    StoredBlock stored;
+    ASSERT_TRUE(loadStored(stored));
+    EXPECT_EQ(stored.catalogue, head() + alphaRecord() + betaRecord());
+    EXPECT_EQ(stored.id >> 32, uint64_t(alphaSum ^ betaSum));
+
+    // An answer, then the end: only the later prompts answer themselves.
+    ASSERT_TRUE(build("y"));
+    EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + prompt("beta.zip") + "N\nDownloading ")) << output;
+    EXPECT_EQ(requestsFor("/alpha.zip"), 2u);
+    EXPECT_EQ(requestsFor("/beta.zip"), 1u);
+}
+
+TEST_F(CatalogueBuilderTest, MissingOrShortCacheFileForcesADownload)
+{
+    uint32_t alphaSum = publishAlpha();
+    configure(http.url("/alpha.zip"));
+    work.write("alpha.zip-package.tmp", std::string("\x01\x02\x03", 3));
+
+    ASSERT_TRUE(build("n"));
+
+    EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + "No information block for alpha.zip found, forced to download\n" +
+                          "Downloading "))
+        << output;
+    EXPECT_EQ(readFile("alpha.zip-package.tmp"), u32(alphaSum) + alphaRecord());
+
+    // Exactly the checksum and nothing else is an empty record, taken as it is.
+    work.write("alpha.zip-package.tmp", u32(0x01020304));
+    ASSERT_TRUE(build("n"));
+    EXPECT_NE(output.find("alpha.zip-package.tmp read..\n"), std::string::npos) << output;
+    EXPECT_EQ(builtId >> 32, 0x01020304u);
+}
+
+TEST_F(CatalogueBuilderTest, UnwritableCacheFileIsReportedAndTheBuildGoesOn)
+{
+    publishAlpha();
+    configure(http.url("/alpha.zip"));
+    fs::create_directory("alpha.zip-package.tmp");  // neither readable as a file nor replaceable
+
+    ASSERT_TRUE(build("o"));
+
+    EXPECT_NE(output.find("No information block for alpha.zip found, forced to download\n"), std::string::npos);
+    EXPECT_NE(output.find("Package name: Alpha Pack\nInfo URL    : http://alpha.example/info\n"
+                          "Warning: Could not save alpha.zip-package.tmp, the next build will have to download "
+                          "the package again\n"
+                          "Deleting local copy of alpha.zip\n"),
+              std::string::npos)
+        << output;
+    StoredBlock stored;
+    ASSERT_TRUE(loadStored(stored));
+    EXPECT_EQ(stored.catalogue, head() + alphaRecord());
+}
+
+TEST_F(CatalogueBuilderTest, TwoUrlsWithOneFileNameShareTheLocalFileAndCache)
+{
+    uint32_t firstSum = publish("one/pkg.zip", {{"first.pbo", "first"}});
+    uint32_t secondSum = publish("two/pkg.zip", {{"second.pbo", "second"}});
+    configure(http.url("/one/pkg.zip"));
+    configure(http.url("/two/pkg.zip"));
+
+    ASSERT_TRUE(build("yy"));
+
+    std::string firstRecord =
+        record("one/pkg.zip", "pkg", "", 10, text("addons\\") + listed("first.pbo", "first") + kEnd + kEnd);
+    std::string secondRecord =
+        record("two/pkg.zip", "pkg", "", 10, text("addons\\") + listed("second.pbo", "second") + kEnd + kEnd);
+    StoredBlock stored;
+    ASSERT_TRUE(loadStored(stored));
+    EXPECT_EQ(stored.catalogue, head() + firstRecord + secondRecord);
+    EXPECT_EQ(stored.id >> 32, uint64_t(firstSum ^ secondSum));
+    EXPECT_EQ(readFile("pkg.zip-package.tmp"), u32(secondSum) + secondRecord);
+}
+
+TEST_F(CatalogueBuilderTest, NoPackagesGiveTheHeadAloneStillSealedAndSaved)
+{
+    ASSERT_TRUE(build(""));
+
+    EXPECT_EQ(output.find("Download and index"), std::string::npos);
+    EXPECT_TRUE(startsWith(output, "Addon info chunk created and compressed from " + std::to_string(head().size()) + " to ")) << output;
+    StoredBlock stored;
+    ASSERT_TRUE(loadStored(stored));
+    EXPECT_EQ(stored.catalogue, head());
+    EXPECT_EQ(stored.chunkCount, 1);
+    EXPECT_EQ(stored.id, uint64_t(kSealTick));
+}
+
+// Each failing package ends the build with its message, saves nothing, and
+// leaves the downloaded copy for the operator to look at.
+TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
+{
+    publish("noend.zip", {{"kitsync.txt", "KITSYNC_START\nPACKAGE x\n"}, {"a.pbo", "a"}});
+    publish("extract.zip", {{"kitsync.txt", "KITSYNC_START\nEXTRACT *.pbo addons\\\nKITSYNC_END"}, {"a.pbo", "a"}});
+    site.write("notzip.zip", "this is not a zip archive");
+
+    const std::string data(3000, 'd');
+    publish("crc.zip", {{"a.pbo", data}});
+    ZipBytes crc(site.path("crc.zip"));  // data shorter than recorded: only the CRC comparison notices
+    crc.setCentralCrc("a.pbo", static_cast<uint32_t>(crcOf(data)) ^ 1);
+    crc.setLocalCrc("a.pbo", static_cast<uint32_t>(crcOf(data)) ^ 1);
+    crc.setCentralSize("a.pbo", 3100);
+    crc.setLocalSize("a.pbo", 3100);
+    crc.save();
+
+    {
+        ZipWriter zip(site.path("broken.zip"));
+        ASSERT_TRUE(zip.add("a.pbo", "0123456789", 0));
+    }
+    ZipBytes broken(site.path("broken.zip"));
+    broken.bytes[broken.dataOffset("a.pbo") + 3] ^= 0x20;
+    broken.save();
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"noend.zip", "Scanning noend.zip...\nError: Problems reading the Kitsync block\n"},
+        {"notzip.zip", "Scanning notzip.zip...\nError: Problems reading the Kitsync block\n"},
+        {"extract.zip", "Package name: extract\nInfo URL    : \n"
+                        "Error: No required files in package (no install/installpath command detected)\n"},
+        {"crc.zip", "Error: CRC32 error verifying archive\n"},
+        {"broken.zip", "Error: Problems reading the archive\n"},
+        {"missing.zip", "Error: Bad URL\n"},
+    };
+    for (const auto& failure : cases) {
+        SCOPED_TRACE(failure.first);
+        config.packageUrls.removeAll();
+        config.packageKinds.removeAll();
+        publish("good.zip", {{"good.pbo", "good"}});
+        configure(http.url("/good.zip"));
+        configure(http.url(std::string("/") + failure.first));
+
+        EXPECT_FALSE(build("a"));
+
+        std::string message = failure.second;
+        ASSERT_GE(output.size(), message.size());
+        EXPECT_EQ(output.substr(output.size() - message.size()), message) << output;
+        EXPECT_FALSE(fs::exists(kInfoBlockFileName));
+        EXPECT_TRUE(fs::exists("good.zip-package.tmp"));  // earlier packages keep their cache
+        EXPECT_FALSE(fs::exists(std::string(failure.first) + "-package.tmp"));
+        if (std::string(failure.first) != "missing.zip") {
+            EXPECT_TRUE(fs::exists(failure.first));
+        }
+    }
+}
+
+TEST_F(CatalogueBuilderTest, UrlsWithoutAUsableFileNameAreRefusedBeforeAnyPrompt)
+{
+    const char* const refused[] = {"http://127.0.0.1/packages/", "http://127.0.0.1/..", "http://127.0.0.1/a:b.zip",
+                                   "http://127.0.0.1/get?file=a.zip", "http://127.0.0.1/a%2F..%2Fb.zip"};
+    for (const char* url : refused) {
+        SCOPED_TRACE(url);
+        config.packageUrls.removeAll();
+        config.packageKinds.removeAll();
+        configure(http.url("/alpha.zip"));
+        configure(url);
+        EXPECT_FALSE(build("a"));
+        EXPECT_EQ(output, std::string("Error: Package URL ") + url + " has no usable file name\n");
+    }
+
+    for (const char* name : {"kitsync.ini", "AddonInfoBlock.udp", "other.zip-package.tmp"}) {
+        config.packageUrls.removeAll();
+        config.packageKinds.removeAll();
+        configure(http.url(std::string("/") + name));
+        EXPECT_FALSE(build("a"));
+        EXPECT_EQ(output, "Error: Package URL " + http.url(std::string("/") + name) +
+                              " would be downloaded over the server's own file " + name + "\n");
+    }
+    EXPECT_EQ(http.requestLog(), "");
+    EXPECT_TRUE(fs::is_empty(work.folder()));
+}
+
+TEST(UrlFileName, IsThePartAfterTheLastSlashOfEitherKind)
+{
+    EXPECT_STREQ(urlFileName("http://host/a/b/pkg.zip").c_str(), "pkg.zip");
+    EXPECT_STREQ(urlFileName("http://host/a\\b/c\\pkg.zip").c_str(), "pkg.zip");
+    EXPECT_STREQ(urlFileName("http://host/a\\b/c").c_str(), "c");
+    EXPECT_STREQ(urlFileName("pkg.zip").c_str(), "pkg.zip");
+    EXPECT_STREQ(urlFileName("http://host/dir/").c_str(), "");
+    EXPECT_STREQ(urlFileName("http://host/file.zip?v=2").c_str(), "file.zip?v=2");
+    EXPECT_STREQ(recordCacheFileName("pkg.zip").c_str(), "pkg.zip-package.tmp");
+}
+
+TEST(UrlFileName, UsableLocalNamesStayInTheWorkingFolder)
+{
+    for (const char* name : {"pkg.zip", "My Mod (v1.2) [beta],final~=+.zip", "-x_", "...", ".hidden"})
+        EXPECT_TRUE(isUsableLocalName(name)) << name;
+    for (const char* name : {"", ".", "..", "a/b", "a\\b", "c:x", "tab\there", "bell\x07", "q?", "\x7f", "star*"})
+        EXPECT_FALSE(isUsableLocalName(name)) << name;
+}
+
+}  // namespace
