@@ -1,12 +1,12 @@
 #include "server/ServerStartup.h"
 
+#include "catalogue/CatalogueBuilder.h"
 #include "catalogue/InfoBlock.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
 #include "platform/WaitResult.h"
 #include "server/AddonServer.h"
-#include "server/CatalogueBuildStandIn.h"
 #include "server/WireFormat.h"
 #include "settings/Settings.h"
 
@@ -19,13 +19,6 @@ constexpr int32_t udpPortOffset = 20;
 constexpr int32_t fallbackPortOffset = 40;
 constexpr int32_t highestPort = 65535;
 constexpr uint32_t consolePassMilliseconds = 100;
-
-// The one place that names the builder start-up runs when there is no
-// usable stored catalogue.
-bool buildCatalogue(InfoBlock& target)
-{
-    return buildCatalogueUnavailable(target);
-}
 
 // Start-up messages show at once also when standard output is a pipe.
 void say(const char* format, ...)
@@ -63,7 +56,7 @@ void renewIfAsked(int argc, char** argv)
     platform::deleteFile(kInfoBlockFileName);  // a missing file is no error here
 }
 
-bool loadOrBuildCatalogue(InfoBlock& infoBlock)
+bool loadOrBuildCatalogue(InfoBlock& infoBlock, const Settings& settings)
 {
     say("Loading addon info block\n");
     switch (loadInfoBlock(infoBlock)) {
@@ -77,7 +70,7 @@ bool loadOrBuildCatalogue(InfoBlock& infoBlock)
         say("Addon info block not found, building new from packages\n");
         break;
     }
-    return buildCatalogue(infoBlock);
+    return buildCatalogue(infoBlock, settings);
 }
 
 }  // namespace
@@ -139,7 +132,7 @@ int runServer(int argc, char** argv, AddonServer& server, Settings& settings)
     readSettings(kSettingsFileName, settings);  // a missing file leaves the defaults
     takeServingSettings(server, settings);
     renewIfAsked(argc, argv);
-    if (!loadOrBuildCatalogue(server.infoBlock))
+    if (!loadOrBuildCatalogue(server.infoBlock, settings))
         return -1;
     int32_t gamePort = checkedGamePort(settings.gamePort.c_str());
     if (gamePort < 0)

@@ -509,6 +509,33 @@ TEST_F(CatalogueBuilderTest, UrlsWithoutAUsableFileNameAreRefusedBeforeAnyPrompt
     EXPECT_TRUE(fs::is_empty(work.folder()));
 }
 
+// The demo configuration lists its packages by file: URLs; one that names
+// the download's own target would be truncated and then deleted.
+TEST_F(CatalogueBuilderTest, FileUrlsAreIndexedUnlessTheyNameTheirOwnDownloadFile)
+{
+    uint32_t alphaSum = publishAlpha();
+    configure("file://" + site.path("alpha.zip"));
+    ASSERT_TRUE(build("y"));
+    EXPECT_EQ(builtId >> 32, uint64_t(alphaSum));
+    EXPECT_TRUE(fs::exists(site.path("alpha.zip")));
+    EXPECT_FALSE(fs::exists("alpha.zip"));
+
+    fs::copy_file(site.path("alpha.zip"), "alpha.zip");
+    std::string package = readFile("alpha.zip");
+    std::string folder = fs::current_path().string();
+    for (const std::string& url : {"file://" + folder + "/alpha.zip", "FILE://localhost/%2F" + folder.substr(1) + "/./alpha.zip",
+                                   "file:" + folder + "/alpha.zip"}) {
+        SCOPED_TRACE(url);
+        config.packageUrls.removeAll();
+        config.packageKinds.removeAll();
+        configure(url);
+        EXPECT_FALSE(build("y"));
+        EXPECT_EQ(output, "Error: Package URL " + url +
+                              " names alpha.zip in the working folder, which the download would overwrite\n");
+        EXPECT_EQ(readFile("alpha.zip"), package);
+    }
+}
+
 TEST(UrlFileName, IsThePartAfterTheLastSlashOfEitherKind)
 {
     EXPECT_STREQ(urlFileName("http://host/a/b/pkg.zip").c_str(), "pkg.zip");
