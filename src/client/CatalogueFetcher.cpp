@@ -51,6 +51,28 @@ QueryStatus CatalogueFetcher::awaitQueryReply(QueryAnswer& answer)
 
 bool CatalogueFetcher::fetchChunks(ChunkCollector& collector, FetchObserver* observer, std::string& error)
 {
+    if (!begin(collector, error))
+        return false;
+    while (!collector.isComplete()) {
+        uint32_t quiet = platform::tickCount() - lastArrival;
+        if (quiet < quietLimit()) {
+            int32_t size = link.receive(buffer.data(), kReceiveCapacity, quietLimit() - quiet);
+            if (size >= 0)
+                takeDatagram(collector, size, observer);
+            continue;
+        }
+        if (!worthAskingAgain(collector, error))
+            return false;
+        askAgain(collector);
+        if (observer != nullptr)
+            observer->progressed(state);
+    }
+    state.elapsedMs = platform::tickCount() - startTick;
+    return true;
+}
+
+bool CatalogueFetcher::begin(ChunkCollector& collector, std::string& error)
+{
     state = FetchProgress();
     state.total = collector.chunkCount();
     if (state.total == 0) {
@@ -61,30 +83,23 @@ bool CatalogueFetcher::fetchChunks(ChunkCollector& collector, FetchObserver* obs
     anythingArrived = false;
     pacingMs = 0;
     arrivalsInRound = 0;
+    fruitlessRounds = 0;
+    receivedBeforeRound = 0;
     ++state.chunkRequests;
     link.send(chunkRequest());
-    uint32_t fruitless = 0;
-    uint32_t receivedBefore = 0;
-    while (!collector.isComplete()) {
-        uint32_t quiet = platform::tickCount() - lastArrival;
-        if (quiet < quietLimit()) {
-            int32_t size = link.receive(buffer.data(), kReceiveCapacity, quietLimit() - quiet);
-            if (size >= 0)
-                takeDatagram(collector, size, observer);
-            continue;
-        }
-        fruitless = collector.receivedCount() == receivedBefore ? fruitless + 1 : 0;
-        receivedBefore = collector.receivedCount();
-        if (fruitless >= settings.maxFruitlessRounds) {
-            error = gaveUpMessage(collector);
-            return false;
-        }
-        askAgain(collector);
-        if (observer != nullptr)
-            observer->progressed(state);
-    }
-    state.elapsedMs = platform::tickCount() - startTick;
     return true;
+}
+
+// Called at each silence: false, with the reason, once too many rounds of
+// asking in a row have brought nothing new.
+bool CatalogueFetcher::worthAskingAgain(const ChunkCollector& collector, std::string& error)
+{
+    fruitlessRounds = collector.receivedCount() == receivedBeforeRound ? fruitlessRounds + 1 : 0;
+    receivedBeforeRound = collector.receivedCount();
+    if (fruitlessRounds < settings.maxFruitlessRounds)
+        return true;
+    error = gaveUpMessage(collector);
+    return false;
 }
 
 // Any chunk-shaped datagram, even a damaged one, shows that the server is

@@ -56,6 +56,8 @@ public:
 
 private:
     QueryStatus awaitQueryReply(QueryAnswer& answer);
+    bool begin(ChunkCollector& collector, std::string& error);
+    bool worthAskingAgain(const ChunkCollector& collector, std::string& error);
     void takeDatagram(ChunkCollector& collector, int32_t size, FetchObserver* observer);
     bool askAgain(ChunkCollector& collector);
     void notePacing(uint32_t now);
@@ -71,4 +73,6 @@ private:
     bool anythingArrived = false;
     uint32_t pacingMs = 0;  // running average of the gaps between arrivals
     uint32_t arrivalsInRound = 0;
+    uint32_t fruitlessRounds = 0;
+    uint32_t receivedBeforeRound = 0;
 };
