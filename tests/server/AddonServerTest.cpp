@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -115,6 +117,38 @@ TEST(LogQueueBounds, CountsLinesPastTheLimitInsteadOfKeepingThem)
     StringArray more;
     EXPECT_EQ(queue.takeAll(more), 0u);
     EXPECT_EQ(more.size, 1);
+}
+
+std::string printedBatch(LogQueue& queue)
+{
+    std::FILE* file = std::tmpfile();
+    queue.printBatch(file);
+    std::rewind(file);
+    std::string text;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+        text += char(c);
+    std::fclose(file);
+    return text;
+}
+
+TEST(LogQueueBatch, PrintsOneTimeStampForEveryLineOfABatch)
+{
+    LogQueue queue;
+    EXPECT_EQ(printedBatch(queue), "");
+    queue.add("Query from 127.0.0.1:2000 version 1040\n");
+    queue.add("Server thread says hello\nServer is running\n");
+    std::string printed = printedBatch(queue);
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(printed, parts,
+                                 std::regex("([0-2][0-9]:[0-5][0-9]:[0-5][0-9]): Query from 127.0.0.1:2000 version 1040\n"
+                                            "\\1: Server thread says hello\nServer is running\n")))
+        << printed;
+    EXPECT_EQ(printedBatch(queue), "");  // the queue is empty again
+
+    for (int32_t i = 0; i < LogQueue::maxPendingLines + 2; ++i)
+        queue.add("x\n");
+    printed = printedBatch(queue);
+    EXPECT_NE(printed.find(": Warning: Console log overflowed, 2 lines dropped\n"), std::string::npos);
 }
 
 TEST_F(ServerTest, AnswersQueriesWithTheDocumentedBytes)
