@@ -1,13 +1,24 @@
 #!/usr/bin/env bash
-# Builds the programs and runs the server on a demo configuration.
+# Builds the programs, makes the demo folder (scripts/make-demo.sh) and runs
+# the server there in the foreground: it asks about every package, builds a
+# new catalogue and serves it on UDP port 2322 until Ctrl+C.
+#
+# KITSYNC_BUILD_DIR picks another build folder than build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build="${KITSYNC_BUILD_DIR:-build}"
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DBUILD_TESTING=OFF > /dev/null
-cmake --build build
+cmake -S . -B "$build" -G Ninja > /dev/null
+cmake --build "$build" --target kitsync-server kitsync-query
+server="$(cd "$build" && pwd)/kitsync-server"
+scripts/make-demo.sh
 
-if [ ! -x build/kitsync-server ]; then
-  echo "The libraries are built; the server program does not exist yet."
-  exit 0
-fi
+cd demo
+echo
+echo "Answer the prompts (a: index every package); stop the server with Ctrl+C."
+echo "From another terminal: $build/kitsync-query 127.0.0.1"
+echo
+# -renew: every run builds the catalogue anew, so the prompts always show;
+# answer o (nOall) on a later run to reuse the record cache files.
+exec "$server" -renew
