@@ -11,6 +11,10 @@ class InfoBlock;
 // Builds a new catalogue from the configured packages in the working
 // folder, seals it into target and saves it to addoninfoblock.udp.
 //
+// Every URL is checked first: one whose file name is not usable, is one of
+// the server's own files, or is a file: URL naming the very file it would
+// be downloaded to is refused with an "Error: " line before any prompt.
+//
 // Every package is asked about on the console first, all before any work:
 //   "Download and index <local name> - Yes,No,yesAll,nOall (Y/N/A/O) ? "
 // The answers are read one character at a time from answers; y, n, a
