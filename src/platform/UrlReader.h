@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace platform {
+
+// An internet session: the agent name and options that every URL opened on
+// it shares, like a WinINet root handle. Opaque; one per process is enough.
+struct InternetSession;
+
+// Null on failure. Proxies follow the platform's usual configuration.
+InternetSession* openInternetSession(const char* agentName);
+void closeInternetSession(InternetSession* session);
+
+// Longest wait for the next byte, while opening or reading, before the
+// transfer counts as failed. 60 seconds unless set.
+void setReceiveTimeout(InternetSession* session, uint32_t milliseconds);
+
+// One resource being fetched, from the origin (never from a cache), byte
+// for byte as stored there (no content decoding, binary FTP), redirects
+// followed. The resource streams through: only a small window of it is
+// held in memory at any time. Destroying the reader closes it.
+class UrlReader {
+public:
+    virtual ~UrlReader() = default;
+
+    // The size announced by the server (for file: URLs, the file's size);
+    // false when none was announced.
+    virtual bool size(uint64_t* total) const = 0;
+
+    // The final HTTP status after redirects; 0 for other schemes.
+    virtual int httpStatus() const = 0;
+
+    // Up to capacity bytes as soon as any are available; *bytesRead is 0 at
+    // the end of the resource. False when the transfer failed: the
+    // connection broke, the server went silent past the receive time-out,
+    // or fewer bytes came than it announced.
+    virtual bool read(void* buffer, uint32_t capacity, uint32_t* bytesRead) = 0;
+};
+
+// Sends the request and waits for the response's head, so that size() and
+// httpStatus() are known before the first read. Null when the URL is
+// malformed, of an unsupported scheme, or its server cannot be reached or
+// does not answer. An HTTP error status is not a failure here: the caller
+// reads it from httpStatus(). Accepts http, https, ftp, ftps and file URLs.
+std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url);
+
+}  // namespace platform

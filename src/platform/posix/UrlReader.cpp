@@ -1,0 +1,385 @@
+#include "platform/UrlReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <strings.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+struct InternetSession {
+    std::string agentName;
+    uint32_t receiveTimeout = 60000;
+};
+
+namespace {
+
+// The stall clock is the real one even when a test has replaced tickCount:
+// a frozen or racing fake counter must not end transfers.
+int64_t monotonicMilliseconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool startsWithNoCase(const char* text, size_t length, const char* prefix)
+{
+    size_t n = std::strlen(prefix);
+    return length >= n && strncasecmp(text, prefix, n) == 0;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The local path of a file: URL ("file:///p", "file://localhost/p" or
+// "file:/p"), percent escapes decoded. False for other hosts, a bad escape
+// or an escaped NUL.
+bool filePathOf(const char* url, std::string* path)
+{
+    const char* rest = url + 5;  // past "file:"
+    if (std::strncmp(rest, "//", 2) == 0) {
+        rest += 2;
+        const char* slash = std::strchr(rest, '/');
+        if (slash == nullptr)
+            return false;
+        size_t hostLength = static_cast<size_t>(slash - rest);
+        if (hostLength != 0 && !(hostLength == 9 && strncasecmp(rest, "localhost", 9) == 0))
+            return false;
+        rest = slash;
+    }
+    if (*rest != '/')
+        return false;
+    path->clear();
+    for (; *rest != '\0' && *rest != '?' && *rest != '#'; ++rest) {
+        if (*rest != '%') {
+            *path += *rest;
+            continue;
+        }
+        int high = hexValue(rest[1]);
+        int low = high < 0 ? -1 : hexValue(rest[2]);
+        if (low < 0 || (high == 0 && low == 0))
+            return false;
+        *path += static_cast<char>(high * 16 + low);
+        rest += 2;
+    }
+    return true;
+}
+
+class FileUrlReader final : public UrlReader {
+public:
+    static std::unique_ptr<UrlReader> open(const char* url)
+    {
+        std::string path;
+        if (!filePathOf(url, &path))
+            return nullptr;
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return nullptr;
+        struct stat info {};
+        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            ::close(fd);
+            return nullptr;
+        }
+        return std::unique_ptr<UrlReader>(new FileUrlReader(fd, static_cast<uint64_t>(info.st_size)));
+    }
+
+    ~FileUrlReader() override { ::close(fd); }
+
+    bool size(uint64_t* total) const override
+    {
+        *total = fileSize;
+        return true;
+    }
+
+    int httpStatus() const override { return 0; }
+
+    bool read(void* buffer, uint32_t capacity, uint32_t* bytesRead) override
+    {
+        ssize_t n;
+        do {
+            n = ::read(fd, buffer, capacity);
+        } while (n < 0 && errno == EINTR);
+        *bytesRead = n > 0 ? static_cast<uint32_t>(n) : 0;
+        if (n < 0)
+            return false;
+        delivered += *bytesRead;
+        // A file changed under the reader is as broken as a cut connection.
+        return n > 0 || delivered == fileSize;
+    }
+
+private:
+    FileUrlReader(int fd, uint64_t fileSize) : fd(fd), fileSize(fileSize) {}
+
+    int fd;
+    uint64_t fileSize;
+    uint64_t delivered = 0;
+};
+
+// Never undone: the library stays ready until the process ends.
+bool initialiseCurlOnce()
+{
+    static std::once_flag once;
+    static CURLcode result = CURLE_OK;
+    std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+    return result == CURLE_OK;
+}
+
+bool isEmptyLine(const char* line, size_t length)
+{
+    return (length == 1 && line[0] == '\n') || (length == 2 && line[0] == '\r' && line[1] == '\n');
+}
+
+// libcurl pushes bytes through callbacks; the reader is pulled. The multi
+// interface lets read() run the transfer only until some bytes sit in a
+// small window, and pausing keeps that window from growing when curl
+// offers more than fits.
+class CurlUrlReader final : public UrlReader {
+public:
+    explicit CurlUrlReader(const InternetSession& session) : receiveTimeout(session.receiveTimeout) {}
+
+    ~CurlUrlReader() override
+    {
+        if (multi != nullptr && easy != nullptr)
+            curl_multi_remove_handle(multi, easy);
+        if (easy != nullptr)
+            curl_easy_cleanup(easy);
+        if (multi != nullptr)
+            curl_multi_cleanup(multi);
+        curl_slist_free_all(requestHeaders);
+    }
+
+    bool begin(const InternetSession& session, const char* url)
+    {
+        if (!configure(session, url) || curl_multi_add_handle(multi, easy) != CURLM_OK)
+            return false;
+        lastByteAt = monotonicMilliseconds();
+        return runUntil(&CurlUrlReader::headKnown) || (finished && outcome == CURLE_OK);
+    }
+
+    bool size(uint64_t* total) const override
+    {
+        curl_off_t length = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (length < 0)
+            return false;
+        *total = static_cast<uint64_t>(length);
+        return true;
+    }
+
+    int httpStatus() const override
+    {
+        long code = 0;
+        if (sawHttpHead)
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+        return static_cast<int>(code);
+    }
+
+    bool read(void* buffer, uint32_t capacity, uint32_t* bytesRead) override
+    {
+        if (buffered() == 0 && !finished)
+            runUntil(&CurlUrlReader::hasData);
+        size_t n = std::min<size_t>(capacity, buffered());
+        *bytesRead = static_cast<uint32_t>(n);
+        if (n == 0)
+            return outcome == CURLE_OK;
+        std::memcpy(buffer, window.data() + windowStart, n);
+        windowStart += n;
+        if (windowStart == window.size()) {
+            window.clear();
+            windowStart = 0;
+        }
+        return true;
+    }
+
+private:
+    static constexpr long kCurlBufferSize = 128 * 1024;
+    static constexpr size_t kWindowCapacity = 256 * 1024;
+
+    bool configure(const InternetSession& session, const char* url)
+    {
+        multi = curl_multi_init();
+        easy = curl_easy_init();
+        if (multi == nullptr || easy == nullptr)
+            return false;
+        requestHeaders = curl_slist_append(requestHeaders, "Cache-Control: no-cache");
+        requestHeaders = curl_slist_append(requestHeaders, "Pragma: no-cache");
+        bool ok = requestHeaders != nullptr;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_URL, url) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps") == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps") == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, session.agentName.c_str()) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPHEADER, requestHeaders) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_TRANSFERTEXT, 0L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kCurlBufferSize) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlUrlReader::onBody) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlUrlReader::onHeader) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK;
+        return ok;
+    }
+
+    size_t buffered() const { return window.size() - windowStart; }
+    bool hasData() const { return buffered() > 0; }
+    bool headKnown() const { return headDone || buffered() > 0 || paused; }
+
+    // Drives the transfer until the condition holds (true) or the transfer
+    // ended, failed or went silent for longer than the receive time-out.
+    bool runUntil(bool (CurlUrlReader::*condition)() const)
+    {
+        const int64_t waitStart = monotonicMilliseconds();
+        for (;;) {
+            if (paused && buffered() == 0) {
+                paused = false;
+                curl_easy_pause(easy, CURLPAUSE_CONT);  // may hand over data at once
+            }
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK)
+                finish(CURLE_OUT_OF_MEMORY);
+            collectOutcome();
+            if ((this->*condition)())
+                return true;
+            if (finished)
+                return false;
+            int64_t idle = monotonicMilliseconds() - std::max(lastByteAt, waitStart);
+            if (idle >= receiveTimeout) {
+                finish(CURLE_OPERATION_TIMEDOUT);
+                return false;
+            }
+            int pause = static_cast<int>(std::min<int64_t>(receiveTimeout - idle, 1000));
+            curl_multi_poll(multi, nullptr, 0, pause, nullptr);
+        }
+    }
+
+    void collectOutcome()
+    {
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy)
+                finish(message->data.result);
+        }
+    }
+
+    void finish(CURLcode result)
+    {
+        if (finished)
+            return;
+        finished = true;
+        outcome = result;
+    }
+
+    static size_t onBody(char* data, size_t size, size_t count, void* self)
+    {
+        auto* reader = static_cast<CurlUrlReader*>(self);
+        size_t n = size * count;
+        reader->lastByteAt = monotonicMilliseconds();
+        // An empty window takes any amount, so a resumed transfer always
+        // makes progress; otherwise curl keeps the bytes until it is drained.
+        if (reader->buffered() > 0 && reader->buffered() + n > kWindowCapacity) {
+            reader->paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        reader->window.insert(reader->window.end(), data, data + n);
+        return n;
+    }
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self)
+    {
+        auto* reader = static_cast<CurlUrlReader*>(self);
+        size_t n = size * count;
+        reader->lastByteAt = monotonicMilliseconds();
+        reader->noteHeaderLine(data, n);
+        return n;
+    }
+
+    // Each response head arrives line by line and ends with an empty line;
+    // interim (1xx) heads and redirects that curl follows are not the last.
+    void noteHeaderLine(const char* line, size_t length)
+    {
+        if (startsWithNoCase(line, length, "HTTP/")) {
+            sawHttpHead = true;
+            locationInHead = false;
+        } else if (startsWithNoCase(line, length, "Location:")) {
+            locationInHead = true;
+        } else if (sawHttpHead && isEmptyLine(line, length)) {
+            long code = 0;
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+            bool interim = code >= 100 && code < 200;
+            bool followed = code >= 300 && code < 400 && locationInHead;
+            headDone = !interim && !followed;
+        }
+    }
+
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+    curl_slist* requestHeaders = nullptr;
+    uint32_t receiveTimeout;
+    int64_t lastByteAt = 0;
+
+    std::vector<char> window;  // received, not yet read: bytes [windowStart, size)
+    size_t windowStart = 0;
+    bool paused = false;
+    bool finished = false;
+    CURLcode outcome = CURLE_OK;
+
+    bool sawHttpHead = false;
+    bool locationInHead = false;
+    bool headDone = false;
+};
+
+}  // namespace
+
+InternetSession* openInternetSession(const char* agentName)
+{
+    if (agentName == nullptr || !initialiseCurlOnce())
+        return nullptr;
+    auto* session = new InternetSession;
+    session->agentName = agentName;
+    return session;
+}
+
+void closeInternetSession(InternetSession* session)
+{
+    delete session;
+}
+
+void setReceiveTimeout(InternetSession* session, uint32_t milliseconds)
+{
+    if (session != nullptr)
+        session->receiveTimeout = milliseconds;
+}
+
+std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url)
+{
+    if (session == nullptr || url == nullptr)
+        return nullptr;
+    if (startsWithNoCase(url, std::strlen(url), "file:"))
+        return FileUrlReader::open(url);
+    std::unique_ptr<CurlUrlReader> reader(new CurlUrlReader(*session));
+    if (!reader->begin(*session, url))
+        return nullptr;
+    return reader;
+}
+
+}  // namespace platform

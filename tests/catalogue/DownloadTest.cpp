@@ -1,0 +1,333 @@
+#include "catalogue/Download.h"
+
+#include "platform/Clock.h"
+#include "platform/UrlReader.h"
+#include "support/HttpServerProcess.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kDone = "Done...                        \n";
+const char* const kDownloadError = "Error: Downloading file                    \n";
+
+std::string patternBytes(size_t n, uint32_t seed)
+{
+    std::string bytes(n, '\0');
+    uint32_t state = seed;
+    for (char& c : bytes) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 16);
+    }
+    return bytes;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The tick counter moves on by a fixed step at every reading, so progress
+// lines depend on the number of blocks, not on the machine's speed.
+std::atomic<uint32_t> fakeNow{0};
+std::atomic<uint32_t> fakeStep{0};
+uint32_t steppingTicks()
+{
+    return fakeNow += fakeStep;
+}
+
+struct SteppingClock {
+    explicit SteppingClock(uint32_t step)
+    {
+        fakeNow = 0;
+        fakeStep = step;
+        platform::setTickSource(&steppingTicks);
+    }
+    ~SteppingClock() { platform::setTickSource(nullptr); }
+};
+
+struct Outcome {
+    bool ok;
+    std::string output;
+};
+
+class Download : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        folder = new TempFolder;
+        package = patternBytes(300 * 1024 + 17, 7);
+        folder->write("served/package.zip", package);
+        folder->write("served/empty.bin", "");
+        folder->write("served/three.bin", patternBytes(3000, 3));
+        folder->write("served/blocks.bin", patternBytes(5 * 4096 + 100, 5));
+        folder->write("served/with space.bin", "spaced");
+        fs::create_directories(folder->path("out"));
+        server = new HttpServerProcess;
+        ASSERT_TRUE(server->start(folder->path("served"), folder->path("requests.log")));
+        ASSERT_NE(openInternetHandle(), nullptr);
+    }
+
+    static void TearDownTestSuite()
+    {
+        closeInternetHandle();
+        delete server;
+        delete folder;
+    }
+
+    static Outcome download(const std::string& url, const fs::path& local)
+    {
+        testing::internal::CaptureStdout();
+        bool ok = downloadPackage(url.c_str(), local.string().c_str());
+        return {ok, testing::internal::GetCapturedStdout()};
+    }
+
+    static std::string fileUrl(const std::string& name) { return "file://" + folder->path("served/" + name); }
+    static fs::path out(const char* name) { return folder->path(std::string("out/") + name); }
+
+    static TempFolder* folder;
+    static std::string package;
+    static HttpServerProcess* server;
+};
+
+TempFolder* Download::folder = nullptr;
+std::string Download::package;
+HttpServerProcess* Download::server = nullptr;
+
+TEST_F(Download, CopiesTheResourceByteForByteWithoutProgressWhenFast)
+{
+    std::string url = server->url("/package.zip");
+    Outcome result = download(url, out("package.zip"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.output, "Downloading " + url + "\n" + kDone);
+    EXPECT_TRUE(readFile(out("package.zip")) == package);
+
+    // An existing file is replaced, not appended to.
+    EXPECT_TRUE(download(server->url("/three.bin"), out("package.zip")).ok);
+    EXPECT_EQ(readFile(out("package.zip")), patternBytes(3000, 3));
+}
+
+TEST_F(Download, AsksTheOriginWithTheAgentNameAndNoCaching)
+{
+    ASSERT_TRUE(download(server->url("/_bytes/10"), out("ten.bin")).ok);
+    std::string log = server->requestLog();
+    size_t start = log.find("GET /_bytes/10 ");
+    ASSERT_NE(start, std::string::npos) << log;
+    std::string request = log.substr(start, log.find("\n\n", start) - start);
+    EXPECT_NE(request.find("\nUser-Agent: Brask Kitsync Server\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\nCache-Control: no-cache\n"), std::string::npos) << request;
+    EXPECT_NE(request.find("\nPragma: no-cache"), std::string::npos) << request;
+    EXPECT_EQ(request.find("Accept-Encoding"), std::string::npos) << request;
+    EXPECT_EQ(readFile(out("ten.bin")), std::string("\0\1\2\3\4\5\6\7\10\11", 10));
+}
+
+TEST_F(Download, FollowsRedirectsAndTakesTheSizeOfTheFinalAnswer)
+{
+    ASSERT_TRUE(download(server->url("/_redirect/package.zip?code=301"), out("moved.zip")).ok);
+    EXPECT_TRUE(readFile(out("moved.zip")) == package);
+
+    // The redirect announces 0 bytes, the final answer no size at all.
+    Outcome unsized = download(server->url("/_redirect/x?to=/_nolength/three.bin"), out("unsized.bin"));
+    EXPECT_TRUE(unsized.ok) << unsized.output;
+    EXPECT_EQ(readFile(out("unsized.bin")), patternBytes(3000, 3));
+}
+
+TEST_F(Download, ReadsFileUrls)
+{
+    EXPECT_TRUE(download(fileUrl("package.zip"), out("local.zip")).ok);
+    EXPECT_TRUE(readFile(out("local.zip")) == package);
+
+    std::string escaped = "file://localhost" + folder->path("served") + "/with%20space.bin";
+    EXPECT_TRUE(download(escaped, out("spaced.bin")).ok);
+    EXPECT_EQ(readFile(out("spaced.bin")), "spaced");
+
+    EXPECT_EQ(download(fileUrl("missing.bin"), out("missing.bin")).output,
+              "Downloading " + fileUrl("missing.bin") + "\nError: Bad URL\n");
+    EXPECT_FALSE(download("file://elsewhere" + folder->path("served/empty.bin"), out("x")).ok);
+    EXPECT_FALSE(download("file://" + folder->path("served"), out("x")).ok);  // a folder
+}
+
+TEST_F(Download, AnErrorStatusIsABadUrlAndSavesNothing)
+{
+    for (int status : {404, 500}) {
+        std::string url = server->url("/_status/" + std::to_string(status));
+        Outcome result = download(url, out("error.html"));
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.output, "Downloading " + url + "\nError: Server answered with HTTP status " +
+                                     std::to_string(status) + "\nError: Bad URL\n");
+        EXPECT_FALSE(fs::exists(out("error.html")));
+    }
+    EXPECT_FALSE(download(server->url("/nothing/here.zip"), out("error.html")).ok);
+}
+
+TEST_F(Download, UnreachableOrMalformedUrlsAreBadUrls)
+{
+    for (const char* url : {"http://127.0.0.1:1/package.zip", "gopher://127.0.0.1/x", "http://[::1/x", ""}) {
+        Outcome result = download(url, out("bad.zip"));
+        EXPECT_FALSE(result.ok) << url;
+        EXPECT_EQ(result.output, std::string("Downloading ") + url + "\nError: Bad URL\n");
+    }
+    EXPECT_FALSE(fs::exists(out("bad.zip")));
+
+    platform::InternetSession* open = internetHandle;
+    internetHandle = nullptr;  // the build never opened its session
+    Outcome closed = download(server->url("/three.bin"), out("bad.zip"));
+    internetHandle = open;
+    EXPECT_FALSE(closed.ok);
+    EXPECT_NE(closed.output.find("Error: Bad URL\n"), std::string::npos);
+}
+
+TEST_F(Download, LocalFileProblemsAreReported)
+{
+    std::string url = server->url("/three.bin");
+    Outcome uncreatable = download(url, folder->path("no-such-folder/three.bin"));
+    EXPECT_FALSE(uncreatable.ok);
+    EXPECT_EQ(uncreatable.output, "Downloading " + url + "\nError: Could not open file for saving\n");
+
+    // A full disk must not pass a short file on as a finished download.
+    Outcome full = download(server->url("/package.zip"), "/dev/full");
+    EXPECT_FALSE(full.ok);
+    EXPECT_EQ(full.output, "Downloading " + server->url("/package.zip") + "\nError: Could not write to file\n");
+}
+
+TEST_F(Download, ACutOrStalledTransferFails)
+{
+    Outcome cut = download(server->url("/_cut/package.zip?after=5000"), out("cut.zip"));
+    EXPECT_FALSE(cut.ok);
+    EXPECT_EQ(cut.output, "Downloading " + server->url("/_cut/package.zip?after=5000") + "\n" + kDownloadError);
+
+    // Silence after some bytes, and silence right after the head: both are
+    // transfers that began and broke, not bad URLs.
+    setDownloadStallLimit(300);
+    for (const char* route : {"/_stall/package.zip?after=5000&hold=10", "/_stall/package.zip?hold=10"}) {
+        uint32_t before = platform::tickCount();
+        Outcome stalled = download(server->url(route), out("stall.zip"));
+        uint32_t took = platform::tickCount() - before;
+        EXPECT_FALSE(stalled.ok);
+        EXPECT_EQ(stalled.output, "Downloading " + server->url(route) + "\n" + kDownloadError);
+        EXPECT_LT(took, 3000u);
+    }
+    setDownloadStallLimit(60000);
+}
+
+TEST_F(Download, AnEmptyResourceMakesAnEmptyFile)
+{
+    for (const std::string& url : {server->url("/empty.bin"), fileUrl("empty.bin")}) {
+        std::ofstream(out("empty.bin")) << "old contents";
+        Outcome result = download(url, out("empty.bin"));
+        EXPECT_TRUE(result.ok) << url;
+        EXPECT_EQ(result.output, "Downloading " + url + "\n" + kDone);
+        EXPECT_TRUE(fs::exists(out("empty.bin")));
+        EXPECT_EQ(fs::file_size(out("empty.bin")), 0u);
+    }
+}
+
+TEST_F(Download, ProgressComesMoreThanASecondApartInWholeKiB)
+{
+    // 4096-byte blocks of a 20,580-byte file, 600 ms per block: a line after
+    // every second block, and one for the last.
+    SteppingClock clock(600);
+    std::string url = fileUrl("blocks.bin");
+    Outcome blocks = download(url, out("blocks.bin"));
+    EXPECT_TRUE(blocks.ok);
+    EXPECT_EQ(blocks.output, "Downloading " + url + "\nReceived: 8/20 kb\rReceived: 16/20 kb\rReceived: 20/20 kb\r" +
+                                 kDone);
+
+    // Exactly 1000 ms apart is not enough.
+    fakeStep = 500;
+    EXPECT_EQ(download(url, out("blocks.bin")).output,
+              "Downloading " + url + "\nReceived: 12/20 kb\rReceived: 20/20 kb\r" + kDone);
+}
+
+TEST_F(Download, ProgressShowsHalfReceivedKiBAsTheWholeBelow)
+{
+    SteppingClock clock(1001);
+    std::string url = server->url("/_drip/three.bin?chunk=1500&delay=150");
+    Outcome result = download(url, out("three.bin"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.output, "Downloading " + url + "\nReceived: 1/2 kb\rReceived: 2/2 kb\r" + kDone);
+}
+
+TEST_F(Download, ProgressWithoutASizeShowsOnlyTheReceivedAmount)
+{
+    SteppingClock clock(1001);
+    std::string url = server->url("/_nolength/package.zip");
+    Outcome result = download(url, out("nolength.zip"));
+    EXPECT_TRUE(result.ok);
+    EXPECT_TRUE(readFile(out("nolength.zip")) == package);
+
+    // Every line but "Done..." must read "Received: N kb", N never going back.
+    std::string lines = result.output.substr(result.output.find('\n') + 1);
+    ASSERT_GE(lines.size(), std::strlen(kDone));
+    EXPECT_EQ(lines.substr(lines.size() - std::strlen(kDone)), kDone);
+    std::istringstream progress(lines.substr(0, lines.size() - std::strlen(kDone)));
+    std::string line;
+    unsigned long shown = 0;
+    int count = 0;
+    while (std::getline(progress, line, '\r')) {
+        const std::string head = "Received: ", tail = " kb";
+        ASSERT_GT(line.size(), head.size() + tail.size()) << line;
+        ASSERT_EQ(line.substr(0, head.size()), head) << line;
+        ASSERT_EQ(line.substr(line.size() - tail.size()), tail) << line;
+        std::string number = line.substr(head.size(), line.size() - head.size() - tail.size());
+        ASSERT_EQ(number.find_first_not_of("0123456789"), std::string::npos) << line;
+        EXPECT_GE(std::stoul(number), shown);
+        shown = std::stoul(number);
+        ++count;
+    }
+    EXPECT_GE(count, 2);
+    EXPECT_EQ(shown, package.size() / 1024);  // a line follows the last block too
+}
+
+TEST_F(Download, TheReaderKnowsSizeAndStatusBeforeReadingAndHandsOverWhatArrived)
+{
+    platform::InternetSession* session = platform::openInternetSession("test agent");
+    ASSERT_NE(session, nullptr);
+
+    uint64_t size = 0;
+    auto sized = platform::openUrl(session, server->url("/three.bin").c_str());
+    ASSERT_NE(sized, nullptr);
+    EXPECT_EQ(sized->httpStatus(), 200);
+    EXPECT_TRUE(sized->size(&size));
+    EXPECT_EQ(size, 3000u);
+
+    auto fileReader = platform::openUrl(session, fileUrl("three.bin").c_str());
+    ASSERT_NE(fileReader, nullptr);
+    EXPECT_EQ(fileReader->httpStatus(), 0);
+    EXPECT_TRUE(fileReader->size(&size));
+    EXPECT_EQ(size, 3000u);
+
+    auto unsized = platform::openUrl(session, server->url("/_nolength/three.bin").c_str());
+    ASSERT_NE(unsized, nullptr);
+    EXPECT_FALSE(unsized->size(&size));
+
+    auto missing = platform::openUrl(session, server->url("/_status/404").c_str());
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(missing->httpStatus(), 404);
+
+    // The second piece comes 5 s later: the first read must not wait for it.
+    auto dripping = platform::openUrl(session, server->url("/_drip/three.bin?chunk=1000&delay=5000").c_str());
+    ASSERT_NE(dripping, nullptr);
+    char buffer[4096];
+    uint32_t got = 0;
+    EXPECT_TRUE(dripping->read(buffer, sizeof buffer, &got));
+    EXPECT_EQ(got, 1000u);
+    EXPECT_EQ(std::string(buffer, got), patternBytes(3000, 3).substr(0, 1000));
+
+    dripping.reset();
+    platform::closeInternetSession(session);
+}
+
+}  // namespace
