@@ -1,0 +1,371 @@
+// The real kitsync-server as a process in a folder of its own, spoken to
+// over UDP on 127.0.0.1 and read from its console.
+#include "ServerProcess.h"
+#include "TimeStamp.h"
+#include "UdpPeer.h"
+#include "support/TempFolder.h"
+
+#include "catalogue/InfoBlock.h"
+#include "catalogue/MemoryStream.h"
+#include "platform/Clock.h"
+#include "server/AddonServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A game port whose UDP port (+ 20), fallback (+ 40) and rules port (+ 1)
+// were free a moment ago.
+uint16_t freeGamePort()
+{
+    for (;;) {
+        UdpPeer probe;
+        uint16_t gamePort = uint16_t(probe.port() - 20);
+        if (probe.port() < 1024 || probe.port() > 65535 - 20)
+            continue;
+        UdpPeer fallback(1, uint16_t(gamePort + 40));
+        UdpPeer rules(1, uint16_t(gamePort + 1));
+        if (fallback.isOpen() && rules.isOpen())
+            return gamePort;
+    }
+}
+
+// A folder holding kitsync.ini and a stored catalogue sealed from an
+// incompressible image of imageSize bytes.
+class ServerFolder {
+public:
+    explicit ServerFolder(const std::string& settings, uint32_t imageSize = 1200)
+    {
+        folder.write("kitsync.ini", settings);
+        MemoryStream image(imageSize);
+        uint32_t seed = 99;
+        for (uint32_t i = 0; i < imageSize; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            uint8_t b = uint8_t(seed >> 16);
+            image.write(&b, 1);
+        }
+        sealCatalogue(image, 0x1a2b, stored);
+        saveInfoBlock(stored, folder.path("addoninfoblock.udp").c_str());
+    }
+
+    Bytes chunk(int32_t index) const
+    {
+        const ByteBuffer& bytes = *stored.chunks[index];
+        return Bytes(bytes.data, bytes.data + bytes.size);
+    }
+
+    TempFolder folder;
+    InfoBlock stored;
+};
+
+std::string settingsFor(uint16_t gamePort, const std::string& more = "senddelay 20\n")
+{
+    return "port " + std::to_string(gamePort) + "\n" + more;
+}
+
+uint64_t answerId(const Bytes& answer)
+{
+    uint64_t id = 0;
+    for (int i = 7; i >= 0; --i)
+        id = id << 8 | answer[4 + i];
+    return id;
+}
+
+TEST(ServerProcess, StartsServesAndStopsOnTerminate)
+{
+    uint16_t gamePort = freeGamePort();
+    ServerFolder setup(settingsFor(gamePort));
+    ServerProcess server(setup.folder.folder());
+    ASSERT_TRUE(server.started);
+    std::string line;
+    ASSERT_TRUE(server.awaitLine("Server is running"));
+    std::vector<std::string> startup(server.lines.begin(), server.lines.end());
+    ASSERT_EQ(startup.size(), 8u);
+    EXPECT_EQ(startup[0], "Kitsync Server version 1.27");
+    EXPECT_EQ(startup[2], "Loading addon info block");
+    EXPECT_EQ(startup[3], "Addon info block with id " + std::string(infoBlockIdText(setup.stored.infoBlockId).c_str()) +
+                              " loaded");
+    EXPECT_EQ(startup[4], "UDP port " + std::to_string(gamePort + 20) + " opened");
+    EXPECT_EQ(startup[5], "Starting server thread, init-thread says bye.");
+    EXPECT_TRUE(isStamped(startup[6], "Server thread says hello")) << startup[6];
+    EXPECT_EQ(startup[7], "Server is running");
+
+    UdpPeer client;
+    Bytes answer;
+    ASSERT_TRUE(client.send(uint16_t(gamePort + 20), queryRequest(1039)));
+    ASSERT_TRUE(client.receive(&answer));
+    ASSERT_EQ(answer.size(), 12u);
+    EXPECT_EQ(answer[0] | answer[1] << 8, 0x8000);
+    EXPECT_EQ(answer[2] | answer[3] << 8, setup.stored.chunks.size);
+    EXPECT_EQ(answerId(answer), setup.stored.infoBlockId);
+    ASSERT_TRUE(server.awaitLine("Query from", &line));
+    EXPECT_TRUE(isStamped(line, "Query from 127.0.0.1:" + std::to_string(client.port()) + " version 1039"))
+        << line;
+
+    ASSERT_TRUE(client.send(uint16_t(gamePort + 20), queryRequest(1040)));
+    ASSERT_TRUE(client.receive(&answer));
+    ASSERT_EQ(answer.size(), 18u);
+    EXPECT_EQ(answer[16], 0xFF);
+    EXPECT_EQ(answer[17], 0xFF);
+
+    ASSERT_TRUE(client.send(uint16_t(gamePort + 20), chunkRequest()));
+    for (int32_t k = 0; k < setup.stored.chunks.size; ++k) {
+        ASSERT_TRUE(client.receive(&answer));
+        EXPECT_EQ(answer, setup.chunk(k));
+    }
+    EXPECT_TRUE(client.quietFor(100));
+
+    ASSERT_TRUE(server.signal("TERM"));
+    EXPECT_EQ(server.awaitExit(), 0);
+    ASSERT_FALSE(server.lines.empty());
+    EXPECT_TRUE(isStamped(server.lines.back(), "Server stopped")) << server.lines.back();
+}
+
+TEST(ServerProcess, PacesChunksAndPrintsQueuedLinesBeforeAnInterruptEndsIt)
+{
+    uint16_t gamePort = freeGamePort();
+    ServerFolder setup(settingsFor(gamePort, "senddelay 100\n"));
+    ASSERT_GE(setup.stored.chunks.size, 4);
+    ServerProcess server(setup.folder.folder());
+    ASSERT_TRUE(server.awaitLine("Server is running"));
+
+    UdpPeer client;
+    ASSERT_TRUE(client.send(uint16_t(gamePort + 20), chunkRequest()));
+    Bytes chunk;
+    std::vector<uint32_t> arrivals;
+    for (int32_t k = 0; k < 4; ++k) {
+        ASSERT_TRUE(client.receive(&chunk));
+        arrivals.push_back(platform::tickCount());
+    }
+    for (size_t k = 1; k < arrivals.size(); ++k) {
+        uint32_t gap = arrivals[k] - arrivals[k - 1];
+        EXPECT_GE(gap, 60u) << "chunk " << k;
+        EXPECT_LE(gap, 200u) << "chunk " << k;
+    }
+    ASSERT_TRUE(client.send(uint16_t(gamePort + 20), resendRequest(0)));
+    ASSERT_TRUE(server.signal("INT"));  // the line about the resend still shows
+    EXPECT_EQ(server.awaitExit(), 0);
+    std::string resend = "Resending chunk 0 to 127.0.0.1:" + std::to_string(client.port());
+    bool seen = false;
+    for (const std::string& line : server.lines)
+        seen = seen || isStamped(line, resend);
+    EXPECT_TRUE(seen);
+}
+
+TEST(ServerProcess, RelaysTheGameStateFromTheLocalGameServerOnly)
+{
+    uint16_t gamePort = freeGamePort();
+    UdpPeer gameServer(1, uint16_t(gamePort + 1));
+    ASSERT_TRUE(gameServer.isOpen());
+    ServerFolder setup(settingsFor(gamePort));
+    ServerProcess server(setup.folder.folder());
+    ASSERT_TRUE(server.awaitLine("Server is running"));
+
+    Bytes poll;
+    uint16_t serverPort = 0;
+    ASSERT_TRUE(gameServer.receive(&poll, 3000, &serverPort));
+    EXPECT_EQ(poll, bytesOf("\\rules\\"));
+    EXPECT_EQ(serverPort, gamePort + 20);
+    ASSERT_TRUE(gameServer.send(serverPort, bytesOf("\\gamever\\1.96\\gstate\\5\\")));
+
+    UdpPeer client;
+    Bytes answer;
+    uint32_t deadline = platform::tickCount() + 2000;
+    do {  // the report and the query may cross
+        ASSERT_TRUE(client.send(serverPort, queryRequest(1040)));
+        ASSERT_TRUE(client.receive(&answer));
+    } while (answer[16] != 5 && platform::tickCount() < deadline);
+    EXPECT_EQ(answer[16], 5);
+    EXPECT_EQ(answer[17], 0);
+
+    UdpPeer forger(2);
+    ASSERT_TRUE(forger.isOpen());
+    ASSERT_TRUE(forger.send(serverPort, bytesOf("\\gstate\\9\\")));
+    EXPECT_TRUE(forger.quietFor(50));
+    ASSERT_TRUE(client.send(serverPort, queryRequest(1040)));
+    ASSERT_TRUE(client.receive(&answer));
+    EXPECT_EQ(answer[16], 5);
+}
+
+TEST(ServerProcess, AnnouncesItselfToTheBrowserServer)
+{
+    UdpPeer browser(1, 48124);
+    if (!browser.isOpen())
+        GTEST_SKIP() << "127.0.0.1:48124 is taken";
+    uint16_t gamePort = freeGamePort();
+    ServerFolder setup(settingsFor(gamePort, "announce on\nbrowserserver 127.0.0.1\n"));
+    ServerProcess server(setup.folder.folder());
+    Bytes datagram;
+    ASSERT_TRUE(browser.receive(&datagram, 3000));
+    EXPECT_EQ(datagram, (Bytes{0xFE, 0xFF, 0x7F, 0x00, uint8_t(gamePort), uint8_t(gamePort >> 8)}));
+    std::string line;
+    ASSERT_TRUE(server.awaitLine("Announcing", &line));
+    EXPECT_TRUE(isStamped(line, "Announcing to the Kitsync browser server")) << line;
+}
+
+TEST(ServerProcess, KeepsSendingWhileFloodedAndBoundsOneAddressToThirtyTwoClients)
+{
+    uint16_t gamePort = freeGamePort();
+    ServerFolder setup(settingsFor(gamePort), 4000);
+    int32_t count = setup.stored.chunks.size;
+    ServerProcess server(setup.folder.folder());
+    ASSERT_TRUE(server.awaitLine("Server is running"));
+    uint16_t serverPort = uint16_t(gamePort + 20);
+
+    std::vector<UdpPeer*> peers;
+    for (int i = 0; i < 40; ++i)
+        peers.push_back(new UdpPeer());
+    for (UdpPeer* peer : peers)
+        ASSERT_TRUE(peer->send(serverPort, chunkRequest()));
+    // While a flood of queries keeps the loop busy, the passes go on.
+    UdpPeer flooder(2);
+    int32_t served = 0;
+    std::vector<int32_t> received(peers.size(), 0);
+    uint32_t start = platform::tickCount();
+    while (platform::tickCount() - start < uint32_t(count) * 20 + 1000) {
+        for (int q = 0; q < 20; ++q)
+            flooder.send(serverPort, queryRequest(1039));
+        Bytes datagram;
+        for (size_t i = 0; i < peers.size(); ++i) {
+            while (peers[i]->receive(&datagram, 0))
+                received[i] += 1;
+        }
+    }
+    for (size_t i = 0; i < peers.size(); ++i) {
+        if (received[i] > 0)
+            ++served;
+        EXPECT_TRUE(received[i] == 0 || received[i] == count) << "peer " << i << " got " << received[i];
+    }
+    EXPECT_EQ(served, 32);
+    ASSERT_TRUE(server.awaitLine("Warning: Dropped"));
+    for (UdpPeer* peer : peers)
+        delete peer;
+}
+
+TEST(ServerThread, ServesOnItsOwnThreadAndIsStoppedByItsDestructor)
+{
+    AddonServer* server = new AddonServer;
+    ASSERT_TRUE(server->open(0, 0, platform::ipv4Address(127, 0, 0, 1)));
+    uint16_t serverPort = platform::localPort(server->socket);
+    Bytes block(5 * 256);
+    ASSERT_TRUE(splitIntoChunks(block.data(), uint32_t(block.size()), server->infoBlock));
+    server->sendDelay = 20;
+    ASSERT_TRUE(server->start());
+
+    UdpPeer client;
+    ASSERT_TRUE(client.send(serverPort, chunkRequest()));
+    std::FILE* console = std::tmpfile();
+    Bytes chunk;
+    for (int32_t k = 0; k < server->infoBlock.chunks.size; ++k) {
+        ASSERT_TRUE(client.receive(&chunk));
+        EXPECT_EQ(chunk[0], k);
+        server->logQueue.printBatch(console);  // the main thread's part, meanwhile
+    }
+    platform::sleepMilliseconds(150);
+    server->logQueue.printBatch(console);
+    delete server;  // must stop the loop before its fields go
+
+    std::rewind(console);
+    std::string printed;
+    for (int c = std::fgetc(console); c != EOF; c = std::fgetc(console))
+        printed += char(c);
+    std::fclose(console);
+    EXPECT_NE(printed.find(": Server thread says hello\nServer is running\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find(": Sending chunks to 127.0.0.1:" + std::to_string(client.port()) + "\n"), std::string::npos);
+}
+
+struct FailureCase {
+    std::string settings;
+    std::string message;
+};
+
+TEST(ServerProcess, EndsWithStatus255WhenStartUpFails)
+{
+    const std::vector<FailureCase> cases = {
+        {"port 0\n", "Error: Port number 0 is invalid"},
+        {"port 65536\n", "Error: Port number 65536 is invalid"},
+        {"port word\n", "Error: Port number 0 is invalid"},
+        {"port 65516\n", "Error: Port number 65516 is invalid"},  // its UDP port would pass 65535
+    };
+    for (const FailureCase& failure : cases) {
+        ServerFolder setup(failure.settings);
+        ServerProcess server(setup.folder.folder());
+        EXPECT_EQ(server.awaitExit(), 255) << failure.settings;
+        ASSERT_FALSE(server.lines.empty());
+        EXPECT_EQ(server.lines.back(), failure.message);
+        EXPECT_EQ(server.lines[3].rfind("Addon info block with id", 0), 0u);  // checked after loading
+    }
+}
+
+TEST(ServerProcess, BuildsANewCatalogueWhenTheStoredOneIsMissingOrDamaged)
+{
+    uint16_t gamePort = freeGamePort();
+    ServerFolder setup(settingsFor(gamePort));
+    {
+        ServerProcess server(setup.folder.folder(), {"-RENEW"});
+        ASSERT_TRUE(server.awaitLine("Server is running"));
+        ASSERT_GE(server.lines.size(), 5u);
+        EXPECT_EQ(server.lines[2], "Deleting addon info block");
+        EXPECT_EQ(server.lines[3], "Loading addon info block");
+        EXPECT_EQ(server.lines[4], "Addon info block not found, building new from packages");
+        ASSERT_TRUE(server.signal("TERM"));
+        EXPECT_EQ(server.awaitExit(), 0);
+    }
+    InfoBlock rebuilt;
+    ASSERT_EQ(loadInfoBlock(rebuilt, setup.folder.path("addoninfoblock.udp").c_str()), InfoBlockLoad::Loaded);
+    EXPECT_NE(rebuilt.infoBlockId, setup.stored.infoBlockId);
+
+    setup.folder.write("addoninfoblock.udp", std::string("\x01\x02\x03", 3));
+    ServerProcess server(setup.folder.folder(), {"-other", "-renew"});  // only a first argument counts
+    ASSERT_TRUE(server.awaitLine("Server is running"));
+    ASSERT_GE(server.lines.size(), 4u);
+    EXPECT_EQ(server.lines[2], "Loading addon info block");
+    EXPECT_EQ(server.lines[3], "Warning: Addon info block is damaged, building new from packages");
+    ASSERT_TRUE(server.signal("TERM"));
+    EXPECT_EQ(server.awaitExit(), 0);
+}
+
+TEST(ServerProcess, FallsBackToGamePortPlusFortyAndFailsWhenBothAreTaken)
+{
+    uint16_t gamePort = freeGamePort();
+    ServerFolder setup(settingsFor(gamePort));
+    std::string first = std::to_string(gamePort + 20);
+    std::string fallback = std::to_string(gamePort + 40);
+    UdpPeer holder(1, uint16_t(gamePort + 20));
+    ASSERT_TRUE(holder.isOpen());
+    {
+        ServerProcess server(setup.folder.folder());
+        ASSERT_TRUE(server.awaitLine("Starting server thread"));
+        const std::vector<std::string>& lines = server.lines;
+        ASSERT_GE(lines.size(), 6u);
+        EXPECT_EQ(lines[lines.size() - 3],
+                  "Warning: Could not bind to port " + first + ". Trying alternative port at " + fallback + ".");
+        EXPECT_EQ(lines[lines.size() - 2], "UDP port " + fallback + " opened");
+        ASSERT_TRUE(server.signal("TERM"));
+        EXPECT_EQ(server.awaitExit(), 0);
+    }
+    UdpPeer second(1, uint16_t(gamePort + 40));
+    ASSERT_TRUE(second.isOpen());
+    ServerProcess server(setup.folder.folder());
+    EXPECT_EQ(server.awaitExit(), 255);
+    ASSERT_FALSE(server.lines.empty());
+    EXPECT_EQ(server.lines.back(), "Error: Failed to bind to alternative port " + fallback);
+}
+
+TEST(ServerProcess, NeverTriesAFallbackPastTheLastPort)
+{
+    UdpPeer holder(1, 65520);  // game port 65500: + 40 would wrap to 4
+    if (!holder.isOpen())
+        GTEST_SKIP() << "port 65520 is taken";
+    ServerFolder setup("port 65500\n");
+    ServerProcess server(setup.folder.folder());
+    EXPECT_EQ(server.awaitExit(), 255);
+    ASSERT_FALSE(server.lines.empty());
+    EXPECT_EQ(server.lines.back(), "Error: Could not bind to port 65520");
+}
+
+}  // namespace
