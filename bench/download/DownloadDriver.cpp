@@ -1,0 +1,20 @@
+// Fetches one URL into one file the way the catalogue build does, so that
+// run.sh can time it against another client. Exit status 0 on success.
+#include "catalogue/Download.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s URL FILE\n", argv[0]);
+        return 2;
+    }
+    if (openInternetHandle() == nullptr) {
+        std::fprintf(stderr, "no internet session\n");
+        return 1;
+    }
+    bool ok = downloadPackage(argv[1], argv[2]);
+    closeInternetHandle();
+    return ok ? 0 : 1;
+}
