@@ -105,20 +105,6 @@ TEST(AddonServerObject, StartsWithItsDefaultsAndQueuesLogLinesInOrder)
     EXPECT_EQ(server.logQueue.logLines.size, 0);
 }
 
-TEST(LogQueueBounds, CountsLinesPastTheLimitInsteadOfKeepingThem)
-{
-    LogQueue queue;
-    for (int32_t i = 0; i < LogQueue::maxPendingLines + 5; ++i)
-        queue.add("x\n");
-    StringArray lines;
-    EXPECT_EQ(queue.takeAll(lines), 5u);
-    EXPECT_EQ(lines.size, LogQueue::maxPendingLines);
-    queue.add("after\n");
-    StringArray more;
-    EXPECT_EQ(queue.takeAll(more), 0u);
-    EXPECT_EQ(more.size, 1);
-}
-
 std::string printedBatch(LogQueue& queue)
 {
     std::FILE* file = std::tmpfile();
