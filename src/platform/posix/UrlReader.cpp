@@ -218,9 +218,7 @@ private:
         easy = curl_easy_init();
         if (multi == nullptr || easy == nullptr)
             return false;
-        requestHeaders = curl_slist_append(requestHeaders, "Cache-Control: no-cache");
-        requestHeaders = curl_slist_append(requestHeaders, "Pragma: no-cache");
-        bool ok = requestHeaders != nullptr;
+        bool ok = appendHeader("Cache-Control: no-cache") && appendHeader("Pragma: no-cache");
         ok = ok && curl_easy_setopt(easy, CURLOPT_URL, url) == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps") == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps") == CURLE_OK;
@@ -238,6 +236,15 @@ private:
         ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlUrlReader::onHeader) == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK;
         return ok;
+    }
+
+    bool appendHeader(const char* line)
+    {
+        curl_slist* longer = curl_slist_append(requestHeaders, line);
+        if (longer == nullptr)
+            return false;  // the list as it was is still ours to free
+        requestHeaders = longer;
+        return true;
     }
 
     size_t buffered() const { return window.size() - windowStart; }
