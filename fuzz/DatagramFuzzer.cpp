@@ -10,6 +10,7 @@
 // an answer, a refusal or one of the served chunks.
 #include "catalogue/InfoBlock.h"
 #include "client/ChunkCollector.h"
+#include "client/QueryProtocol.h"
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
 #include "platform/SocketWait.h"
@@ -126,13 +127,19 @@ struct Scene {
     void checkReply(const uint8_t* bytes, int32_t n)
     {
         const AddonServer& s = *server;
-        if (n == 4 && bytes[0] == 0x01 && bytes[1] == 0x80) {
-            check(bytes[2] == 0xFF && bytes[3] == 0xFF && !s.password.isEmpty(), "refusal only with a password");
+        // Answers and refusals are judged as the query client reads them.
+        QueryAnswer answer;
+        switch (parseQueryReply(bytes, size_t(n), answer)) {
+        case QueryReply::refused:
+            check(!s.password.isEmpty(), "refusal only with a password");
             return;
-        }
-        if ((n == 12 || n == 18) && bytes[0] == 0x00 && bytes[1] == 0x80) {
-            check((bytes[2] | bytes[3] << 8) == s.infoBlock.chunks.size, "answer carries the chunk count");
+        case QueryReply::answer:
+            check(answer.chunkCount == s.infoBlock.chunks.size, "answer carries the chunk count");
+            check(answer.infoBlockId == s.infoBlock.infoBlockId, "answer carries the identifier");
+            check(!answer.hasGameState || answer.gameState == uint16_t(s.gameState), "answer carries the state");
             return;
+        case QueryReply::unrelated:
+            break;
         }
         int32_t index = validChunkIndex(bytes, static_cast<size_t>(n));
         check(index >= 0 && index < s.infoBlock.chunks.size, "a chunk datagram is a served chunk");

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -268,8 +269,11 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
                 << cacheName(package) << " half written";
         }
         for (const std::string& name : folder.listing()) {
-            if (name.find(".tmp") != std::string::npos && name.find("-package.tmp") == std::string::npos)
-                ++leftovers;  // a temporary that the kill left; never read
+            // A save's temporary is the target's name, ".tmp", the process
+            // and a counter; one that a kill left is never read.
+            size_t mark = name.rfind(".tmp");
+            if (mark != std::string::npos && mark + 4 < name.size() && std::isdigit(uint8_t(name[mark + 4])))
+                ++leftovers;
         }
 
         // The next start: without answers every prompt takes the cache.
