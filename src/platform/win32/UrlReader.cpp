@@ -159,11 +159,19 @@ public:
 
     bool read(void* buffer, uint32_t capacity, uint32_t* bytesRead) override
     {
-        DWORD n = 0;
-        BOOL ok = InternetReadFile(handle, buffer, capacity, &n);
-        *bytesRead = ok ? n : 0;
-        if (!ok)
+        *bytesRead = 0;
+        // InternetReadFile waits until it can fill the whole request; asking
+        // what has arrived first hands over a slow server's bytes at once.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(handle, &available, 0, 0))
             return false;
+        DWORD n = 0;
+        if (available > 0) {
+            DWORD wanted = available < capacity ? available : capacity;
+            if (!InternetReadFile(handle, buffer, wanted, &n))
+                return false;
+        }
+        *bytesRead = n;
         delivered += n;
         // WinINet reports a connection closed early as a plain end of data.
         return n > 0 || !hasTotal || delivered == total;
@@ -251,6 +259,9 @@ std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url)
     HINTERNET handle = InternetOpenUrlA(session->root, url, kNoCacheHeaders, static_cast<DWORD>(-1), kOpenFlags, 0);
     if (handle == nullptr)
         return nullptr;
+    // Child handles inherit the root's time-outs; some WinINet versions
+    // read them from the request's own connection only, so say it again.
+    applyTimeouts(handle, session->receiveTimeout);
     return std::unique_ptr<UrlReader>(new InternetUrlReader(handle));
 }
 
