@@ -2,8 +2,9 @@
 # Installs the dependencies, then builds and runs the whole test suite three
 # times: plain (build/), under AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/), and the threaded tests under ThreadSanitizer (build-tsan/).
-# Any sanitizer report fails its test. Last, each libFuzzer program runs
-# briefly (build-fuzz/, clang); a crash fails the run.
+# Any sanitizer report fails its test. Then the Windows cross-build is
+# tested under Wine (scripts/test-windows.sh, build-win/). Last, each
+# libFuzzer program runs briefly (build-fuzz/, clang); a crash fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +29,8 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build-asan && ctest --output-on-failure --timeout 300 -j2)
 echo "== ThreadSanitizer (threaded tests)"
 (cd build-tsan && ctest --output-on-failure --timeout 300 -L threaded --no-tests=ignore)
+echo "== Windows build under Wine (scripts/test-windows.sh)"
+KITSYNC_LINUX_BUILD=build scripts/test-windows.sh
 echo "== Plain build"
 (cd build && ctest --output-on-failure --timeout 300 -j2)
 echo "== Fuzz smoke: every fuzz program for 15 s (scripts/fuzz.sh SECONDS for longer)"
