@@ -14,21 +14,7 @@ PREFIX="$DEPS/prefix"
 ZLIB_VERSION=1:1.2.13.dfsg-1  # the main suite's zlib; the security suite's source is not served everywhere
 TRIPLE=x86_64-w64-mingw32
 
-scripts/install-deps.sh
-
-install_missing() {
-  local missing=()
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
-}
-install_missing g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev \
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev \
   binutils-mingw-w64-x86-64 googletest wine wine64 bzip2
 
 # zlib's source package carries minizip, which Debian does not build for

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the demo use.
 # Non-interactive and idempotent: apt is asked only for what is missing.
+# Arguments are further packages to install the same way.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,9 @@ packages=(
   python3 zip unzip curl procps
   clang libclang-rt-14-dev
 )
+# Callers may name more, as scripts/build-windows.sh does for the mingw-w64
+# cross-compilers and Wine, which the plain Linux set-up does without.
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

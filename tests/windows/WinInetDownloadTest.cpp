@@ -202,7 +202,7 @@ TEST_F(WinInet, ACutTransferFails)
     EXPECT_EQ(result.output, "Downloading " + cut + "\n" + kDownloadError);
 }
 
-// Needs a WinINet that honours the receive time-out; Wine 8's does not.
+// Wine 8's WinINet ignores its time-out options; the reader must not.
 TEST_F(WinInet, AStalledTransferFailsWithinTheReceiveTimeOut)
 {
     setDownloadStallLimit(300);

@@ -2,8 +2,10 @@
 
 #include "platform/win32/Win32.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <wininet.h>
 
@@ -135,86 +137,208 @@ private:
     uint64_t delivered = 0;
 };
 
-class InternetUrlReader final : public UrlReader {
+void applyTimeouts(HINTERNET handle, DWORD milliseconds)
+{
+    InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &milliseconds, sizeof milliseconds);
+    InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &milliseconds, sizeof milliseconds);
+    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &milliseconds, sizeof milliseconds);
+    InternetSetOptionA(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &milliseconds, sizeof milliseconds);
+}
+
+// The size probe moves the resource's pointer to its end and back. Where
+// the handle cannot seek (no cache file behind it) the server's
+// Content-Length header still tells the size.
+bool probeSize(HINTERNET handle, uint64_t* size)
+{
+    DWORD end = InternetSetFilePointer(handle, 0, nullptr, FILE_END, 0);
+    if (end != INVALID_SET_FILE_POINTER) {
+        InternetSetFilePointer(handle, 0, nullptr, FILE_BEGIN, 0);
+        *size = end;
+        return true;
+    }
+    char text[32] = {};
+    DWORD length = sizeof text - 1;
+    if (!HttpQueryInfoA(handle, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr))
+        return false;
+    char* stop = nullptr;
+    unsigned long long value = std::strtoull(text, &stop, 10);
+    if (stop == text || *stop != '\0')
+        return false;
+    *size = value;
+    return true;
+}
+
+// The WinINet calls that wait for the network run on a thread of this
+// object's own, so that the reader can give up on a silent server after
+// the receive time-out even where WinINet itself waits on (Wine's ignores
+// its time-out options). Everything such a call touches belongs to the
+// courier; once the reader has let go, the thread frees it after the call
+// returns, whenever that is.
+class Courier {
 public:
-    explicit InternetUrlReader(HINTERNET handle) : handle(handle)
+    static constexpr DWORD kBlockSize = 4096;
+
+    static Courier* start(HINTERNET root, const char* url, DWORD timeout)
     {
-        hasTotal = probeSize(&total);
+        auto* courier = new (std::nothrow) Courier;
+        if (courier == nullptr)
+            return nullptr;
+        courier->root = root;
+        courier->url = url;
+        courier->timeout = timeout;
+        courier->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        courier->done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        HANDLE thread = nullptr;
+        if (courier->wake != nullptr && courier->done != nullptr)
+            thread = CreateThread(nullptr, 0, &Courier::main, courier, 0, nullptr);
+        if (thread == nullptr) {
+            courier->closeEvents();
+            delete courier;
+            return nullptr;
+        }
+        CloseHandle(thread);
+        return courier;
+    }
+
+    // Each task runs on the courier's thread. False when it failed or has
+    // not ended within the time-out; after a late one only quit() is left.
+    bool open() { return hand(Task::open) && handle != nullptr; }
+
+    // Up to kBlockSize bytes into block, as soon as any have arrived.
+    bool read(DWORD capacity)
+    {
+        wanted = capacity < kBlockSize ? capacity : kBlockSize;
+        return hand(Task::read) && readOk;
+    }
+
+    // The owner's last word: the thread ends after its current task.
+    void quit()
+    {
+        task.store(Task::quit);
+        SetEvent(wake);
+    }
+
+    // Results, valid after a task that ended in time.
+    int status = 0;
+    bool hasTotal = false;
+    uint64_t total = 0;
+    char block[kBlockSize];
+    DWORD got = 0;
+
+private:
+    enum class Task { open, read, quit };
+
+    static DWORD WINAPI main(LPVOID raw)
+    {
+        auto* courier = static_cast<Courier*>(raw);
+        for (;;) {
+            WaitForSingleObject(courier->wake, INFINITE);
+            Task next = courier->task.load();
+            if (next == Task::quit)
+                break;
+            if (next == Task::open)
+                courier->openNow();
+            else
+                courier->readNow();
+            SetEvent(courier->done);
+        }
+        if (courier->handle != nullptr)
+            InternetCloseHandle(courier->handle);
+        courier->closeEvents();
+        delete courier;
+        return 0;
+    }
+
+    bool hand(Task next)
+    {
+        task.store(next);
+        SetEvent(wake);
+        return WaitForSingleObject(done, timeout) == WAIT_OBJECT_0;
+    }
+
+    void openNow()
+    {
+        handle = InternetOpenUrlA(root, url.c_str(), kNoCacheHeaders, static_cast<DWORD>(-1), kOpenFlags, 0);
+        if (handle == nullptr)
+            return;
+        // Child handles inherit the root's time-outs; some WinINet versions
+        // read them from the request's own connection only, so say it again.
+        applyTimeouts(handle, timeout);
+        hasTotal = probeSize(handle, &total);
         DWORD code = 0;
         DWORD length = sizeof code;
         if (HttpQueryInfoA(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, nullptr))
             status = static_cast<int>(code);
     }
 
-    ~InternetUrlReader() override { InternetCloseHandle(handle); }
+    // InternetReadFile waits until it can fill the whole request; asking
+    // what has arrived first hands over a slow server's bytes at once.
+    void readNow()
+    {
+        got = 0;
+        DWORD available = 0;
+        readOk = InternetQueryDataAvailable(handle, &available, 0, 0) != 0;
+        if (readOk && available > 0)
+            readOk = InternetReadFile(handle, block, available < wanted ? available : wanted, &got) != 0;
+    }
+
+    void closeEvents()
+    {
+        if (wake != nullptr)
+            CloseHandle(wake);
+        if (done != nullptr)
+            CloseHandle(done);
+    }
+
+    HINTERNET root = nullptr;
+    HINTERNET handle = nullptr;
+    std::string url;
+    DWORD timeout = 0;
+    HANDLE wake = nullptr;
+    HANDLE done = nullptr;
+    std::atomic<Task> task{Task::open};
+    DWORD wanted = 0;
+    bool readOk = false;
+};
+
+class InternetUrlReader final : public UrlReader {
+public:
+    explicit InternetUrlReader(Courier* courier) : courier(courier) {}
+
+    ~InternetUrlReader() override { courier->quit(); }
 
     bool size(uint64_t* total) const override
     {
-        if (hasTotal)
-            *total = this->total;
-        return hasTotal;
+        if (courier->hasTotal)
+            *total = courier->total;
+        return courier->hasTotal;
     }
 
-    int httpStatus() const override { return status; }
+    int httpStatus() const override { return courier->status; }
 
     bool read(void* buffer, uint32_t capacity, uint32_t* bytesRead) override
     {
         *bytesRead = 0;
-        // InternetReadFile waits until it can fill the whole request; asking
-        // what has arrived first hands over a slow server's bytes at once.
-        DWORD available = 0;
-        if (!InternetQueryDataAvailable(handle, &available, 0, 0))
+        if (broken)
             return false;
-        DWORD n = 0;
-        if (available > 0) {
-            DWORD wanted = available < capacity ? available : capacity;
-            if (!InternetReadFile(handle, buffer, wanted, &n))
-                return false;
+        if (capacity == 0)
+            return true;
+        if (!courier->read(capacity)) {
+            broken = true;  // the courier may still be waiting: ask it nothing more
+            return false;
         }
-        *bytesRead = n;
-        delivered += n;
+        std::memcpy(buffer, courier->block, courier->got);
+        *bytesRead = courier->got;
+        delivered += courier->got;
         // WinINet reports a connection closed early as a plain end of data.
-        return n > 0 || !hasTotal || delivered == total;
+        return courier->got > 0 || !courier->hasTotal || delivered == courier->total;
     }
 
 private:
-    // The size probe moves the resource's pointer to its end and back.
-    // Where the handle cannot seek (no cache file behind it) the server's
-    // Content-Length header still tells the size.
-    bool probeSize(uint64_t* size)
-    {
-        DWORD end = InternetSetFilePointer(handle, 0, nullptr, FILE_END, 0);
-        if (end != INVALID_SET_FILE_POINTER) {
-            InternetSetFilePointer(handle, 0, nullptr, FILE_BEGIN, 0);
-            *size = end;
-            return true;
-        }
-        char text[32] = {};
-        DWORD length = sizeof text - 1;
-        if (!HttpQueryInfoA(handle, HTTP_QUERY_CONTENT_LENGTH, text, &length, nullptr))
-            return false;
-        char* stop = nullptr;
-        unsigned long long value = std::strtoull(text, &stop, 10);
-        if (stop == text || *stop != '\0')
-            return false;
-        *size = value;
-        return true;
-    }
-
-    HINTERNET handle;
-    bool hasTotal = false;
-    uint64_t total = 0;
+    Courier* courier;
+    bool broken = false;
     uint64_t delivered = 0;
-    int status = 0;
 };
-
-void applyTimeouts(HINTERNET root, DWORD milliseconds)
-{
-    InternetSetOptionA(root, INTERNET_OPTION_CONNECT_TIMEOUT, &milliseconds, sizeof milliseconds);
-    InternetSetOptionA(root, INTERNET_OPTION_SEND_TIMEOUT, &milliseconds, sizeof milliseconds);
-    InternetSetOptionA(root, INTERNET_OPTION_RECEIVE_TIMEOUT, &milliseconds, sizeof milliseconds);
-    InternetSetOptionA(root, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, &milliseconds, sizeof milliseconds);
-}
 
 }  // namespace
 
@@ -256,13 +380,14 @@ std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url)
     bool supported = startsWithNoCase(url, "http://") || startsWithNoCase(url, "https://") || startsWithNoCase(url, "ftp://");
     if (!supported)
         return nullptr;
-    HINTERNET handle = InternetOpenUrlA(session->root, url, kNoCacheHeaders, static_cast<DWORD>(-1), kOpenFlags, 0);
-    if (handle == nullptr)
+    Courier* courier = Courier::start(session->root, url, session->receiveTimeout);
+    if (courier == nullptr)
         return nullptr;
-    // Child handles inherit the root's time-outs; some WinINet versions
-    // read them from the request's own connection only, so say it again.
-    applyTimeouts(handle, session->receiveTimeout);
-    return std::unique_ptr<UrlReader>(new InternetUrlReader(handle));
+    if (!courier->open()) {
+        courier->quit();
+        return nullptr;
+    }
+    return std::unique_ptr<UrlReader>(new InternetUrlReader(courier));
 }
 
 }  // namespace platform
