@@ -3,8 +3,9 @@
 # times: plain (build/), under AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/), and the threaded tests under ThreadSanitizer (build-tsan/).
 # Any sanitizer report fails its test. Then the Windows cross-build is
-# tested under Wine (scripts/test-windows.sh, build-win/). Last, each
-# libFuzzer program runs briefly (build-fuzz/, clang); a crash fails the run.
+# tested under Wine (scripts/test-windows.sh, build-win/), and each libFuzzer
+# program runs briefly (build-fuzz/, clang); a crash fails the run. The plain
+# suite runs last, so the output ends with CTest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,7 +32,7 @@ echo "== ThreadSanitizer (threaded tests)"
 (cd build-tsan && ctest --output-on-failure --timeout 300 -L threaded --no-tests=ignore)
 echo "== Windows build under Wine (scripts/test-windows.sh)"
 KITSYNC_LINUX_BUILD=build scripts/test-windows.sh
-echo "== Plain build"
-(cd build && ctest --output-on-failure --timeout 300 -j2)
 echo "== Fuzz smoke: every fuzz program for 15 s (scripts/fuzz.sh SECONDS for longer)"
 scripts/fuzz.sh 15
+echo "== Plain build"
+(cd build && ctest --output-on-failure --timeout 300 -j2)

@@ -5,10 +5,11 @@
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
 #include "catalogue/PackageArchive.h"
+#include "foundation/AsciiText.h"
 #include "foundation/ByteArray.h"
+#include "foundation/ConsoleOutput.h"
 #include "platform/FileSystem.h"
 
-#include <cstdarg>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -20,31 +21,6 @@ uint32_t blockChecksum = 0;
 namespace {
 
 constexpr uint32_t kStreamCapacity = 4096;
-
-// The build runs before the console loop; its lines must show at once even
-// when standard output is a pipe or a log file.
-void say(const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    std::fflush(stdout);
-}
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(const char* a, const char* b)
-{
-    for (; lowerAscii(*a) == lowerAscii(*b); ++a, ++b) {
-        if (*a == '\0')
-            return true;
-    }
-    return false;
-}
 
 bool endsWithIgnoringCase(const char* text, const char* suffix)
 {

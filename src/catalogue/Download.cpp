@@ -1,5 +1,6 @@
 #include "catalogue/Download.h"
 
+#include "foundation/ConsoleOutput.h"
 #include "platform/Clock.h"
 #include "platform/UrlReader.h"
 
@@ -15,20 +16,13 @@ constexpr uint32_t kProgressInterval = 1000;
 constexpr size_t kFileBufferSize = 256 * 1024;
 uint32_t stallLimit = 60000;
 
-void say(const char* text)
-{
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-}
-
 // Whole KiB, remainder dropped.
 void printProgress(uint64_t received, bool hasTotal, uint64_t total)
 {
     if (hasTotal)
-        std::printf("Received: %d/%d kb\r", static_cast<int>(received / 1024), static_cast<int>(total / 1024));
+        say("Received: %d/%d kb\r", static_cast<int>(received / 1024), static_cast<int>(total / 1024));
     else
-        std::printf("Received: %d kb\r", static_cast<int>(received / 1024));
-    std::fflush(stdout);
+        say("Received: %d kb\r", static_cast<int>(received / 1024));
 }
 
 bool failDownload(std::FILE* file)
@@ -105,15 +99,14 @@ void setDownloadStallLimit(uint32_t milliseconds)
 bool downloadPackage(const char* url, const char* localFileName)
 {
     const uint32_t startTick = platform::tickCount();
-    std::printf("Downloading %s\n", url);
-    std::fflush(stdout);
+    say("Downloading %s\n", url);
     std::unique_ptr<platform::UrlReader> reader = platform::openUrl(internetHandle, url);
     if (reader == nullptr) {
         say("Error: Bad URL\n");
         return false;
     }
     if (reader->httpStatus() >= 400) {
-        std::printf("Error: Server answered with HTTP status %d\n", reader->httpStatus());
+        say("Error: Server answered with HTTP status %d\n", reader->httpStatus());
         say("Error: Bad URL\n");
         return false;
     }

@@ -1,5 +1,6 @@
 #include "client/FolderCheck.h"
 
+#include "foundation/AsciiText.h"
 #include "platform/FolderListing.h"
 
 #include <cstdio>
@@ -10,10 +11,8 @@ namespace {
 
 std::string lowerCase(std::string text)
 {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : text)
+        c = lowerAscii(c);
     return text;
 }
 

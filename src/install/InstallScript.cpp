@@ -1,5 +1,6 @@
 #include "install/InstallScript.h"
 
+#include "foundation/AsciiText.h"
 #include "install/PathRules.h"
 #include "install/TextWords.h"
 
@@ -10,29 +11,6 @@ namespace {
 const char kStartMarker[] = "KITSYNC_START";
 const char kEndMarker[] = "KITSYNC_END";
 const char kInstructionFile[] = "kitsync.txt";
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalIgnoringCase(const char* a, const char* b)
-{
-    for (; *a != '\0' && lowerAscii(*a) == lowerAscii(*b); ++a, ++b) {
-    }
-    return lowerAscii(*a) == lowerAscii(*b);
-}
-
-// True when text begins with marker, ignoring case. The text's NUL never
-// equals a marker letter, so the comparison stops inside the text.
-bool startsWithIgnoringCase(const char* text, const char* marker)
-{
-    for (; *marker != '\0'; ++text, ++marker) {
-        if (lowerAscii(*text) != lowerAscii(*marker))
-            return false;
-    }
-    return true;
-}
 
 // First occurrence of marker at or after text, anywhere (inside words too).
 const char* findIgnoringCase(const char* text, const char* marker)
@@ -71,7 +49,7 @@ const CommandEntry kCommands[] = {
 const CommandEntry* commandFor(const RefString& word)
 {
     for (const CommandEntry& entry : kCommands) {
-        if (equalIgnoringCase(word.c_str(), entry.name))
+        if (equalsIgnoringCase(word.c_str(), entry.name))
             return &entry;
     }
     return nullptr;
@@ -119,7 +97,7 @@ bool InstallScript::findInstructionEntry(bool& found, uint64_t& size)
             return false;
         // A longer name is cut and unterminated in the buffer; it cannot
         // be "kitsync.txt" anyway.
-        if (info.size_filename < kNameBufferSize && equalIgnoringCase(toBackslashes(name).c_str(), kInstructionFile)) {
+        if (info.size_filename < kNameBufferSize && equalsIgnoringCase(toBackslashes(name).c_str(), kInstructionFile)) {
             found = true;
             size = info.uncompressed_size;
             return true;

@@ -1,5 +1,7 @@
 #include "install/PathRules.h"
 
+#include "foundation/AsciiText.h"
+
 #include <cstring>
 
 RefString toBackslashes(RefString path)
@@ -57,8 +59,7 @@ namespace {
 
 bool sameLetter(char a, char b)
 {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return lower(a) == lower(b);
+    return lowerAscii(a) == lowerAscii(b);
 }
 
 }  // namespace

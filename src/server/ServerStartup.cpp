@@ -2,6 +2,8 @@
 
 #include "catalogue/CatalogueBuilder.h"
 #include "catalogue/InfoBlock.h"
+#include "foundation/AsciiText.h"
+#include "foundation/ConsoleOutput.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
@@ -10,7 +12,6 @@
 #include "server/WireFormat.h"
 #include "settings/Settings.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -19,26 +20,6 @@ constexpr int32_t udpPortOffset = 20;
 constexpr int32_t fallbackPortOffset = 40;
 constexpr int32_t highestPort = 65535;
 constexpr uint32_t consolePassMilliseconds = 100;
-
-// Start-up messages show at once also when standard output is a pipe.
-void say(const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    std::fflush(stdout);
-}
-
-bool equalsIgnoringCase(const char* a, const char* b)
-{
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
-    for (; lower(*a) == lower(*b); ++a, ++b) {
-        if (*a == 0)
-            return true;
-    }
-    return false;
-}
 
 void takeServingSettings(AddonServer& server, const Settings& settings)
 {

@@ -1,15 +1,12 @@
 #include "server/WireFormat.h"
 
+#include "foundation/AsciiText.h"
+
 #include <cstring>
 
 namespace wire {
 
 namespace {
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
 
 bool equalIgnoringCase(const char* a, const char* b, int32_t length)
 {

@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "foundation/AsciiText.h"
 #include "install/TextWords.h"
 
 #include <climits>
@@ -23,18 +24,6 @@ bool readLine(std::FILE* file, RefString& line)
 }
 
 namespace {
-
-bool equalsIgnoringCase(const char* a, const char* b)
-{
-    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : static_cast<int>(c); };
-    for (;; ++a, ++b) {
-        int ca = lower(static_cast<unsigned char>(*a));
-        if (ca != lower(static_cast<unsigned char>(*b)))
-            return false;
-        if (ca == 0)
-            return true;
-    }
-}
 
 // atoi without its undefined behaviour: out-of-range numbers clamp to the
 // int range instead of wrapping or trapping.

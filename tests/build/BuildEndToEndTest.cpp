@@ -77,13 +77,8 @@ int32_t freeGamePort()
 uint32_t publish(const TempFolder& site, const std::string& name,
                  const std::vector<std::pair<std::string, std::string>>& files)
 {
-    ZipWriter zip(site.path(name));
     uint32_t checksum = 0;
-    for (const auto& file : files) {
-        EXPECT_TRUE(zip.add(file.first, file.second));
-        checksum ^= static_cast<uint32_t>(crcOf(file.second));
-    }
-    EXPECT_TRUE(zip.close());
+    EXPECT_TRUE(writeZip(site.path(name), files, &checksum));
     return checksum;
 }
 

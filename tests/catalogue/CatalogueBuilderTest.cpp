@@ -63,12 +63,6 @@ std::string listed(const std::string& name, const std::string& data)
     return text(name) + u32(static_cast<uint32_t>(data.size())) + u32(static_cast<uint32_t>(crcOf(data)));
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string prompt(const std::string& localName)
 {
     return "Download and index " + localName + " - Yes,No,yesAll,nOall (Y/N/A/O) ? ";
@@ -151,13 +145,8 @@ protected:
     uint32_t publish(const std::string& path, const Files& files)
     {
         fs::create_directories(fs::path(site.path(path)).parent_path());
-        ZipWriter zip(site.path(path));
         uint32_t checksum = 0;
-        for (const auto& file : files) {
-            EXPECT_TRUE(zip.add(file.first, file.second));
-            checksum ^= static_cast<uint32_t>(crcOf(file.second));
-        }
-        EXPECT_TRUE(zip.close());
+        EXPECT_TRUE(writeZip(site.path(path), files, &checksum));
         return checksum;
     }
 

@@ -3,11 +3,11 @@
 #include "platform/Clock.h"
 #include "platform/UrlReader.h"
 #include "support/HttpServerProcess.h"
+#include "support/SteppingClock.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -32,31 +32,6 @@ std::string patternBytes(size_t n, uint32_t seed)
     }
     return bytes;
 }
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// The tick counter moves on by a fixed step at every reading, so progress
-// lines depend on the number of blocks, not on the machine's speed.
-std::atomic<uint32_t> fakeNow{0};
-std::atomic<uint32_t> fakeStep{0};
-uint32_t steppingTicks()
-{
-    return fakeNow += fakeStep;
-}
-
-struct SteppingClock {
-    explicit SteppingClock(uint32_t step)
-    {
-        fakeNow = 0;
-        fakeStep = step;
-        platform::setTickSource(&steppingTicks);
-    }
-    ~SteppingClock() { platform::setTickSource(nullptr); }
-};
 
 struct Outcome {
     bool ok;
@@ -258,7 +233,7 @@ TEST_F(Download, ProgressComesMoreThanASecondApartInWholeKiB)
                                  kDone);
 
     // Exactly 1000 ms apart is not enough.
-    fakeStep = 500;
+    clock.setStep(500);
     EXPECT_EQ(download(url, out("blocks.bin")).output,
               "Downloading " + url + "\nReceived: 12/20 kb\rReceived: 20/20 kb\r" + kDone);
 }

@@ -4,6 +4,8 @@
 #include <zlib.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // Builds zip archives in tests with minizip's own writer, so that the
 // reader is checked against a second, independent writer besides Info-ZIP.
@@ -47,4 +49,21 @@ private:
 inline unsigned long crcOf(const std::string& data)
 {
     return crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+}
+
+// Writes a deflated archive of (name, data) entries and, when asked, the
+// XOR of the entries' CRC-32s: the package checksum a catalogue build finds.
+inline bool writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& files,
+                     uint32_t* checksum = nullptr)
+{
+    ZipWriter zip(path);
+    uint32_t crcs = 0;
+    for (const auto& file : files) {
+        if (!zip.add(file.first, file.second))
+            return false;
+        crcs ^= static_cast<uint32_t>(crcOf(file.second));
+    }
+    if (checksum != nullptr)
+        *checksum = crcs;
+    return zip.close();
 }

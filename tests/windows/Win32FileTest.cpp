@@ -11,12 +11,6 @@
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> namesIn(const std::string& folder)
 {
     std::vector<platform::FolderEntry> entries;

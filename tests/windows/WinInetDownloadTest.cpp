@@ -2,11 +2,11 @@
 
 #include "platform/Clock.h"
 #include "platform/UrlReader.h"
+#include "support/SteppingClock.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -29,36 +29,11 @@ std::string pattern(size_t n)
     return bytes;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string environment(const char* name)
 {
     const char* value = std::getenv(name);
     return value == nullptr ? std::string() : std::string(value);
 }
-
-std::atomic<uint32_t> fakeNow{0};
-std::atomic<uint32_t> fakeStep{0};
-uint32_t steppingTicks()
-{
-    return fakeNow += fakeStep;
-}
-
-// Every reading of the tick counter moves it on by a fixed step, so the
-// progress lines follow the number of blocks, not the machine's speed.
-struct SteppingClock {
-    explicit SteppingClock(uint32_t step)
-    {
-        fakeNow = 0;
-        fakeStep = step;
-        platform::setTickSource(&steppingTicks);
-    }
-    ~SteppingClock() { platform::setTickSource(nullptr); }
-};
 
 struct Outcome {
     bool ok;
