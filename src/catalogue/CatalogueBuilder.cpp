@@ -29,20 +29,29 @@ bool endsWithIgnoringCase(const char* text, const char* suffix)
     return textLength >= suffixLength && equalsIgnoringCase(text + textLength - suffixLength, suffix);
 }
 
+// Control bytes would reach the operator's terminal in the prompt, a
+// separator leads out of the working folder, and a ':' makes a Windows
+// name drive-relative or a stream of another file. A name that the file
+// system refuses for other reasons fails later, when the download cannot
+// create it.
 bool isNameCharacter(char c)
 {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
-    return c != '\0' && std::strchr("._-+~=,()[] ", c) != nullptr;
+    auto byte = static_cast<unsigned char>(c);
+    return byte >= 32 && byte != 127 && c != ':' && c != '/' && c != '\\';
 }
 
 // A download is written to its local name and deleted afterwards, so a
 // name that is one of the server's own files would destroy that file.
+// Windows drops trailing dots and blanks from a name, so "kitsync.ini."
+// opens kitsync.ini there.
 bool isServerFileName(const RefString& name)
 {
-    return equalsIgnoringCase(name.c_str(), kSettingsFileName) ||
-           equalsIgnoringCase(name.c_str(), kInfoBlockFileName) ||
-           endsWithIgnoringCase(name.c_str(), kRecordCacheSuffix);
+    std::string trimmed(name.c_str());
+    while (!trimmed.empty() && (trimmed.back() == '.' || trimmed.back() == ' '))
+        trimmed.pop_back();
+    return equalsIgnoringCase(trimmed.c_str(), kSettingsFileName) ||
+           equalsIgnoringCase(trimmed.c_str(), kInfoBlockFileName) ||
+           endsWithIgnoringCase(trimmed.c_str(), kRecordCacheSuffix);
 }
 
 int hexDigitValue(char c)

@@ -40,8 +40,9 @@ bool buildCatalogue(InfoBlock& target, const Settings& source = settings, std::F
 RefString urlFileName(const RefString& url);
 
 // Whether a local name can be created in the working folder and nowhere
-// else: not empty, not "." or "..", and made only of letters, digits,
-// space and . _ - + ~ = , ( ) [ ]
+// else: not empty, not "." or "..", without control bytes, separators or ':'.
+// Query parts and escapes stay as they are: ".../get.zip?v=2" downloads to
+// "get.zip?v=2".
 bool isUsableLocalName(const RefString& name);
 
 // The record cache file of a package with this local name.

@@ -138,17 +138,22 @@ bool InstallScript::parseInstructionText(const char* text)
     const char* end = findIgnoringCase(blockStart, kEndMarker);
     if (end == nullptr)
         return false;
-    return parseBlock(copyOf(blockStart, end));
+    return parseBlock(blockStart, end);
 }
 
-bool InstallScript::parseBlock(RefString block)
+// Cuts the lines as takeLine does (each with its line feed, the last one
+// possibly without), but in place: takeLine copies the rest of the block for
+// every line, which makes a long block of short lines take quadratic time.
+bool InstallScript::parseBlock(const char* begin, const char* end)
 {
     StringArray words;
-    while (!block.isEmpty()) {
-        RefString line = takeLine(block);
-        splitWords(line, words);
+    for (const char* line = begin; line < end;) {
+        const void* feed = std::memchr(line, '\n', static_cast<size_t>(end - line));
+        const char* next = feed != nullptr ? static_cast<const char*>(feed) + 1 : end;
+        splitWords(copyOf(line, next), words);
         if (words.size > 0 && !parseLine(words))
             return false;
+        line = next;
     }
     blockFound = true;
     return true;

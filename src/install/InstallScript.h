@@ -56,7 +56,7 @@ public:
 private:
     bool findInstructionEntry(bool& found, uint64_t& size);
     bool readCurrentEntryText(uint64_t size, RefString& text);
-    bool parseBlock(RefString block);
+    bool parseBlock(const char* begin, const char* end);
     bool parseLine(const StringArray& words);
     bool addRule(RuleKind kind, const StringArray& words, bool withDestination);
 };

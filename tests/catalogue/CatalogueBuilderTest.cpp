@@ -475,7 +475,7 @@ TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
 TEST_F(CatalogueBuilderTest, UrlsWithoutAUsableFileNameAreRefusedBeforeAnyPrompt)
 {
     const char* const refused[] = {"http://127.0.0.1/packages/", "http://127.0.0.1/..", "http://127.0.0.1/a:b.zip",
-                                   "http://127.0.0.1/get?file=a.zip", "http://127.0.0.1/a%2F..%2Fb.zip"};
+                                   "http://127.0.0.1/bell\x07.zip"};
     for (const char* url : refused) {
         SCOPED_TRACE(url);
         config.packageUrls.removeAll();
@@ -486,7 +486,7 @@ TEST_F(CatalogueBuilderTest, UrlsWithoutAUsableFileNameAreRefusedBeforeAnyPrompt
         EXPECT_EQ(output, std::string("Error: Package URL ") + url + " has no usable file name\n");
     }
 
-    for (const char* name : {"kitsync.ini", "AddonInfoBlock.udp", "other.zip-package.tmp"}) {
+    for (const char* name : {"kitsync.ini", "AddonInfoBlock.udp", "other.zip-package.tmp", "kitsync.ini. ."}) {
         config.packageUrls.removeAll();
         config.packageKinds.removeAll();
         configure(http.url(std::string("/") + name));
@@ -496,6 +496,27 @@ TEST_F(CatalogueBuilderTest, UrlsWithoutAUsableFileNameAreRefusedBeforeAnyPrompt
     }
     EXPECT_EQ(http.requestLog(), "");
     EXPECT_TRUE(fs::is_empty(work.folder()));
+}
+
+// The local name keeps a URL's query part and escapes as they are.
+TEST_F(CatalogueBuilderTest, QueryPartsAndEscapesStayInTheLocalName)
+{
+    uint32_t alphaSum = publishAlpha();
+    publish("My Beta.zip", {{"B.pbo", kBetaPbo}});
+    configure(http.url("/alpha.zip?v=2"));
+    configure(http.url("/My%20Beta.zip"));
+    ASSERT_TRUE(build("yy"));
+    EXPECT_TRUE(startsWith(output, prompt("alpha.zip?v=2") + prompt("My%20Beta.zip") + "Downloading " +
+                                       http.url("/alpha.zip?v=2") + "\n"));
+    EXPECT_NE(output.find("Deleting local copy of alpha.zip?v=2\nDownloading " + http.url("/My%20Beta.zip") + "\n"),
+              std::string::npos);
+    EXPECT_EQ(requestsFor("/alpha.zip?v=2"), 1u);
+    std::string plainUrl = text(http.url("/alpha.zip"));
+    std::string expected = text(http.url("/alpha.zip?v=2")) + alphaRecord().substr(plainUrl.size());
+    EXPECT_EQ(readFile("alpha.zip?v=2-package.tmp"), u32(alphaSum) + expected);
+    EXPECT_TRUE(fs::exists("My%20Beta.zip-package.tmp"));
+    EXPECT_FALSE(fs::exists("alpha.zip?v=2"));
+    EXPECT_FALSE(fs::exists("My%20Beta.zip"));
 }
 
 // The demo configuration lists its packages by file: URLs; one that names
@@ -538,9 +559,10 @@ TEST(UrlFileName, IsThePartAfterTheLastSlashOfEitherKind)
 
 TEST(UrlFileName, UsableLocalNamesStayInTheWorkingFolder)
 {
-    for (const char* name : {"pkg.zip", "My Mod (v1.2) [beta],final~=+.zip", "-x_", "...", ".hidden"})
+    for (const char* name : {"pkg.zip", "My Mod (v1.2) [beta],final~=+.zip", "-x_", "...", ".hidden", "file.zip?v=2",
+                             "My%20Mod.zip", "a%2F..%2Fb.zip", "mod\xc3\xa9!#&'@$.zip"})
         EXPECT_TRUE(isUsableLocalName(name)) << name;
-    for (const char* name : {"", ".", "..", "a/b", "a\\b", "c:x", "tab\there", "bell\x07", "q?", "\x7f", "star*"})
+    for (const char* name : {"", ".", "..", "a/b", "a\\b", "c:x", "tab\there", "bell\x07", "\x7f"})
         EXPECT_FALSE(isUsableLocalName(name)) << name;
 }
 

@@ -120,6 +120,16 @@ TEST_F(Download, AsksTheOriginWithTheAgentNameAndNoCaching)
     EXPECT_EQ(readFile(out("ten.bin")), std::string("\0\1\2\3\4\5\6\7\10\11", 10));
 }
 
+TEST_F(Download, BlanksInTheUrlGoOutEscaped)
+{
+    std::string url = server->url("/with space.bin");
+    Outcome result = download(url, out("spaced.bin"));
+    EXPECT_TRUE(result.ok) << result.output;
+    EXPECT_EQ(result.output, "Downloading " + url + "\n" + kDone);
+    EXPECT_EQ(readFile(out("spaced.bin")), "spaced");
+    EXPECT_NE(server->requestLog().find("GET /with%20space.bin "), std::string::npos) << server->requestLog();
+}
+
 TEST_F(Download, FollowsRedirectsAndTakesTheSizeOfTheFinalAnswer)
 {
     ASSERT_TRUE(download(server->url("/_redirect/package.zip?code=301"), out("moved.zip")).ok);

@@ -337,6 +337,27 @@ TEST_F(ServerTest, TakesTheGameStateOnlyFromThisMachinesGameServer)
     EXPECT_TRUE(takeLog().empty());
 }
 
+// A leading '\' only makes a datagram a state report when the key and its
+// closed value are there; otherwise it is still tested as a request.
+TEST_F(ServerTest, ServesABackslashDatagramThatIsNoReportAsARequest)
+{
+    UdpPeer local;
+    deliver(local, bytesOf("\\gstate\\"));  // the key with nothing behind it
+    EXPECT_TRUE(local.quietFor(20));
+    EXPECT_TRUE(takeLog().empty());
+
+    deliver(local, Bytes{'\\', 0x04, 0, 0, 0});  // a query from version 0x045C
+    Bytes answer;
+    ASSERT_TRUE(local.receive(&answer));
+    EXPECT_EQ(answer.size(), 18u);
+    deliver(local, Bytes{'\\', 0x04, 1, 0});
+    EXPECT_EQ(takeLog(), (std::vector<std::string>{"Query from " + at(local) + " version 1116\n",
+                                                   "Sending chunks to " + at(local) + "\n"}));
+    EXPECT_EQ(server.clients.size, 1);
+    EXPECT_EQ(server.gameState, -1);
+    EXPECT_EQ(server.lastStateReportTime, 0u);
+}
+
 TEST_F(ServerTest, KeepsSendingPassesOnTheDelayGrid)
 {
     UdpPeer client;

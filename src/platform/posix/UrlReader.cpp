@@ -141,6 +141,20 @@ bool initialiseCurlOnce()
     return result == CURLE_OK;
 }
 
+// libcurl refuses a URL with a blank in it, where the usual openers send it
+// escaped; a quoted package URL in the settings file may well hold one.
+std::string withEscapedBlanks(const char* url)
+{
+    std::string escaped;
+    for (const char* p = url; *p != '\0'; ++p) {
+        if (*p == ' ')
+            escaped += "%20";
+        else
+            escaped += *p;
+    }
+    return escaped;
+}
+
 bool isEmptyLine(const char* line, size_t length)
 {
     return (length == 1 && line[0] == '\n') || (length == 2 && line[0] == '\r' && line[1] == '\n');
@@ -219,7 +233,7 @@ private:
         if (multi == nullptr || easy == nullptr)
             return false;
         bool ok = appendHeader("Cache-Control: no-cache") && appendHeader("Pragma: no-cache");
-        ok = ok && curl_easy_setopt(easy, CURLOPT_URL, url) == CURLE_OK;
+        ok = ok && curl_easy_setopt(easy, CURLOPT_URL, withEscapedBlanks(url).c_str()) == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,ftp,ftps") == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https,ftp,ftps") == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, session.agentName.c_str()) == CURLE_OK;
