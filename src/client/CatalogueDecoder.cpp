@@ -118,7 +118,7 @@ bool CatalogueReader::readEntry(CatalogueNode& folder, std::string name, int dep
         return readU32(entry.size, "the size of file \"" + entry.name + "\"") &&
                readU32(entry.crc, "the CRC-32 of file \"" + entry.name + "\"");
     entry.isFolder = true;
-    if (depth + 1 >= kMaxFolderDepth) {
+    if (depth + 1 > kMaxFolderDepth) {
         return fail(offset, "folders are nested more than " + std::to_string(kMaxFolderDepth) + " deep");
     }
     return readFolderContents(entry, depth + 1);

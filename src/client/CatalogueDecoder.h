@@ -14,5 +14,8 @@
 bool decodeCatalogue(const uint8_t* bytes, size_t size, Catalogue& out, std::string& error);
 
 // Folders nested deeper than this are refused rather than followed, so a
-// hostile image cannot exhaust the stack.
-constexpr int kMaxFolderDepth = 64;
+// hostile image cannot exhaust the stack. A server puts an archive entry's
+// whole path (names of up to 259 bytes, so up to 129 folders) or an install
+// destination of any length into the tree, so the bound sits well above
+// what real packages use.
+constexpr int kMaxFolderDepth = 1024;

@@ -4,8 +4,9 @@
 
 const char kQueryUsage[] =
     "usage: kitsync-query [options] HOST[:PORT]\n"
-    "  Shows the add-on catalogue of the server at HOST (PORT defaults to 2322).\n"
-    "  --game-port N    the game server's port; the catalogue server listens at N + 20\n"
+    "  Shows the add-on catalogue of the server at HOST (PORT defaults to 2322, then 2342).\n"
+    "  --game-port N    the game server's port; the catalogue server listens at N + 20,\n"
+    "                   or at N + 40 when N + 20 was taken\n"
     "  --password TEXT  the query password, when the server has one\n"
     "  --json           print the catalogue as JSON\n"
     "  --check DIR      compare the catalogue with the game folder DIR\n"
@@ -35,6 +36,7 @@ bool parseEndpoint(const std::string& text, QueryOptions& out, bool& portGiven, 
         return false;
     }
     out.port = static_cast<uint16_t>(port);
+    out.fallbackPort = portGiven ? 0 : static_cast<uint16_t>(kDefaultGamePort + kFallbackGamePortOffset);
     if (out.host.empty()) {
         error = "no host in \"" + text + "\"";
         return false;
@@ -130,6 +132,8 @@ struct Parser {
             return false;
         }
         out.port = static_cast<uint16_t>(port + kGamePortOffset);
+        bool fits = port + kFallbackGamePortOffset <= 65535;
+        out.fallbackPort = fits ? static_cast<uint16_t>(port + kFallbackGamePortOffset) : 0;
         return true;
     }
 
@@ -150,6 +154,11 @@ struct Parser {
 std::string QueryOptions::endpoint() const
 {
     return host + ":" + std::to_string(port);
+}
+
+std::string QueryOptions::fallbackEndpoint() const
+{
+    return host + ":" + std::to_string(fallbackPort);
 }
 
 bool parseQueryOptions(const std::vector<std::string>& arguments, QueryOptions& out, std::string& error)

@@ -18,6 +18,8 @@ enum QueryExitStatus : int {
 struct QueryOptions {
     std::string host;
     uint16_t port = 0;
+    // Asked when nothing answers at `port`; 0 when the port was named.
+    uint16_t fallbackPort = 0;
     std::string password;
     bool json = false;
     bool help = false;
@@ -27,6 +29,7 @@ struct QueryOptions {
 
     // "host:port" for messages.
     std::string endpoint() const;
+    std::string fallbackEndpoint() const;
 };
 
 // Reads the arguments after the program name. False with a message for

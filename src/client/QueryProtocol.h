@@ -11,9 +11,12 @@
 // Versions from 1040 on are told the game state as well.
 constexpr uint16_t kQueryClientVersion = 1040;
 
-constexpr uint16_t kDefaultServerPort = 2322;
-// The server listens this far above the game's own port.
+// The server listens this far above the game's own port, or, when that
+// port was taken, at the second offset.
 constexpr uint16_t kGamePortOffset = 20;
+constexpr uint16_t kFallbackGamePortOffset = 40;
+constexpr uint16_t kDefaultGamePort = 2302;
+constexpr uint16_t kDefaultServerPort = kDefaultGamePort + kGamePortOffset;
 
 // u16 version, u16 command 0, the password and its NUL.
 std::vector<uint8_t> queryRequest(uint16_t version, const std::string& password);

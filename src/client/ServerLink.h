@@ -17,6 +17,8 @@ public:
     // Binds a port of the system's choosing on all local addresses.
     bool open();
     bool send(const std::vector<uint8_t>& datagram);
+    // Talks to another port of the same host from now on.
+    void retarget(uint16_t newPort) { port = newPort; }
 
     // Size of the next datagram from the server, or -1 when none came
     // within timeoutMs (or the socket failed).

@@ -2,6 +2,7 @@
 
 #include "foundation/OutOfMemory.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,17 +17,25 @@ size_t blockBytes(int32_t capacity)
     return sizeof(RefStringData) + static_cast<size_t>(capacity);
 }
 
+// A length whose block the 32-bit capacity cannot describe is refused as
+// an allocation that cannot be met, before any size wraps.
+int32_t checkedLength(int64_t n)
+{
+    if (n > INT32_MAX - kSpare)
+        outOfMemory("string too long");
+    return static_cast<int32_t>(n);
+}
+
 int32_t measure(const char* text)
 {
-    return static_cast<int32_t>(std::strlen(text));
+    return checkedLength(static_cast<int64_t>(std::strlen(text)));
 }
 
 }  // namespace
 
 RefStringData* RefString::allocData(int32_t n)
 {
-    if (n < 0)
-        n = 0;
+    n = n < 0 ? 0 : checkedLength(n);
     auto* fresh = static_cast<RefStringData*>(std::malloc(blockBytes(n + kSpare)));
     if (fresh == nullptr)
         outOfMemory("string block");
@@ -43,6 +52,7 @@ RefString RefString::adopt(RefStringData* fresh)
 
 void RefString::setLength(int32_t n)
 {
+    n = n < 0 ? 0 : checkedLength(n);
     int32_t capacity = n + kSpare;
     auto* grown = static_cast<RefStringData*>(std::realloc(block, blockBytes(capacity)));
     if (grown == nullptr)
@@ -135,7 +145,7 @@ RefString& RefString::operator=(const char* text)
 void RefString::append(const char* source, int32_t n)
 {
     int32_t oldLength = block->length;
-    int32_t total = oldLength + n;
+    int32_t total = checkedLength(static_cast<int64_t>(oldLength) + n);
     char* own = block->chars();
     bool fromSelf = source >= own && source < own + block->capacity;
     size_t offset = fromSelf ? static_cast<size_t>(source - own) : 0;
@@ -183,7 +193,7 @@ RefString operator+(const RefString& a, const RefString& b)
 {
     int32_t la = a.length();
     int32_t lb = b.length();
-    RefStringData* fresh = RefString::allocData(la + lb);
+    RefStringData* fresh = RefString::allocData(checkedLength(static_cast<int64_t>(la) + lb));
     std::memcpy(fresh->chars(), a.c_str(), static_cast<size_t>(la));
     std::memcpy(fresh->chars() + la, b.c_str(), static_cast<size_t>(lb));
     fresh->chars()[la + lb] = '\0';

@@ -1,7 +1,6 @@
 #include "catalogue/Download.h"
 
 #include "platform/Clock.h"
-#include "platform/UrlReader.h"
 #include "support/HttpServerProcess.h"
 #include "support/SteppingClock.h"
 #include "support/TempFolder.h"
@@ -286,45 +285,6 @@ TEST_F(Download, ProgressWithoutASizeShowsOnlyTheReceivedAmount)
     }
     EXPECT_GE(count, 2);
     EXPECT_EQ(shown, package.size() / 1024);  // a line follows the last block too
-}
-
-TEST_F(Download, TheReaderKnowsSizeAndStatusBeforeReadingAndHandsOverWhatArrived)
-{
-    platform::InternetSession* session = platform::openInternetSession("test agent");
-    ASSERT_NE(session, nullptr);
-
-    uint64_t size = 0;
-    auto sized = platform::openUrl(session, server->url("/three.bin").c_str());
-    ASSERT_NE(sized, nullptr);
-    EXPECT_EQ(sized->httpStatus(), 200);
-    EXPECT_TRUE(sized->size(&size));
-    EXPECT_EQ(size, 3000u);
-
-    auto fileReader = platform::openUrl(session, fileUrl("three.bin").c_str());
-    ASSERT_NE(fileReader, nullptr);
-    EXPECT_EQ(fileReader->httpStatus(), 0);
-    EXPECT_TRUE(fileReader->size(&size));
-    EXPECT_EQ(size, 3000u);
-
-    auto unsized = platform::openUrl(session, server->url("/_nolength/three.bin").c_str());
-    ASSERT_NE(unsized, nullptr);
-    EXPECT_FALSE(unsized->size(&size));
-
-    auto missing = platform::openUrl(session, server->url("/_status/404").c_str());
-    ASSERT_NE(missing, nullptr);
-    EXPECT_EQ(missing->httpStatus(), 404);
-
-    // The second piece comes 5 s later: the first read must not wait for it.
-    auto dripping = platform::openUrl(session, server->url("/_drip/three.bin?chunk=1000&delay=5000").c_str());
-    ASSERT_NE(dripping, nullptr);
-    char buffer[4096];
-    uint32_t got = 0;
-    EXPECT_TRUE(dripping->read(buffer, sizeof buffer, &got));
-    EXPECT_EQ(got, 1000u);
-    EXPECT_EQ(std::string(buffer, got), patternBytes(3000, 3).substr(0, 1000));
-
-    dripping.reset();
-    platform::closeInternetSession(session);
 }
 
 }  // namespace

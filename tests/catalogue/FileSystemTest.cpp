@@ -1,9 +1,9 @@
 #include "platform/FileSystem.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 
@@ -13,33 +13,17 @@ namespace fs = std::filesystem;
 
 class FileSystem : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder = fs::temp_directory_path() /
-                 ("kitsync-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder);
-        path = (folder / "target.bin").string();
-    }
-    void TearDown() override
-    {
-        platform::failWritesAfter(-1);
-        fs::remove_all(folder);
-    }
+    void TearDown() override { platform::failWritesAfter(-1); }
 
-    std::string contents() const
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
+    std::string contents() const { return readFile(path); }
     size_t entries() const
     {
         return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
     }
 
-    fs::path folder;
-    std::string path;
+    TempFolder temp;
+    fs::path folder = temp.folder();
+    std::string path = temp.path("target.bin");
 };
 
 TEST_F(FileSystem, WriteCreatesAndReplacesWholeFiles)

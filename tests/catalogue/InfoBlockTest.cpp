@@ -4,12 +4,12 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "settings/Settings.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -159,26 +159,6 @@ Bytes inflateBlock(const Bytes& block)
     return catalogue;
 }
 
-TEST_F(SealCatalogue, EmptyCatalogueMakesOneChunkAndTheSummary)
-{
-    Settings empty;
-    MemoryStream catalogue(4096);
-    writeCatalogueHead(catalogue, empty);
-    InfoBlock info;
-    std::string printed;
-    ASSERT_TRUE(seal(catalogue, 0, info, printed));
-    ASSERT_EQ(info.chunks.size, 1);
-    expectSoundChunks(info);
-    EXPECT_EQ(info.infoBlockId, 0x1f4u);
-
-    Bytes block = joinedPayloads(info);
-    EXPECT_EQ(inflateBlock(block), Bytes(catalogue.buffer, catalogue.buffer + 18));
-    size_t compressed = block.size() - 4;
-    EXPECT_EQ(printed, "Addon info chunk created and compressed from 18 to " + std::to_string(compressed) +
-                           " bytes\n    chunk labeled 1f4 and split into 1 packages\n    total size of " +
-                           std::to_string(compressed + 10) + " bytes\n");
-}
-
 TEST_F(SealCatalogue, ChecksumIsTheHighHalfAndChunksCarryTheBlock)
 {
     Bytes noise = patternBytes(3000, 7);
@@ -218,36 +198,22 @@ class StoredBlock : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder = fs::temp_directory_path() /
-                 ("kitsync-infoblock-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder);
-        path = (folder / kInfoBlockFileName).string();
+        path = temp.path(kInfoBlockFileName);
         Bytes block = patternBytes(600, 11);
         ASSERT_TRUE(splitIntoChunks(block.data(), 600, original));
         original.infoBlockId = 0x0102030405060708ull;
     }
-    void TearDown() override
-    {
-        platform::failWritesAfter(-1);
-        fs::remove_all(folder);
-    }
+    void TearDown() override { platform::failWritesAfter(-1); }
 
     Bytes fileBytes() const
     {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-
-    void writeBytes(const Bytes& bytes) const
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        std::string bytes = readFile(path);
+        return Bytes(bytes.begin(), bytes.end());
     }
 
     InfoBlockLoad loadBytes(const Bytes& bytes, InfoBlock& info) const
     {
-        writeBytes(bytes);
+        temp.write(kInfoBlockFileName, std::string(bytes.begin(), bytes.end()));
         return loadInfoBlock(info, path.c_str());
     }
 
@@ -261,10 +227,10 @@ protected:
 
     size_t filesInFolder() const
     {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+        return static_cast<size_t>(std::distance(fs::directory_iterator(temp.folder()), fs::directory_iterator()));
     }
 
-    fs::path folder;
+    TempFolder temp;
     std::string path;
     InfoBlock original;  // three chunks: 262, 262 and 94 bytes
 };
@@ -419,7 +385,7 @@ TEST_F(StoredBlock, FailedWriteKeepsTheOldFileAndSaysSo)
 
 TEST_F(StoredBlock, UnwritableFolderIsReported)
 {
-    std::string missing = (folder / "absent" / kInfoBlockFileName).string();
+    std::string missing = temp.path(std::string("absent/") + kInfoBlockFileName);
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(saveInfoBlock(original, missing.c_str()));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),

@@ -173,22 +173,73 @@ TEST(CatalogueDecoder, PackageCountBeyondTheRecordsFails)
                          ": the catalogue ends where the URL of package 2 should start");
 }
 
+// An archive entry name of 259 bytes, a/a/.../a/x, installed under its own
+// path gives 129 nested folders; the server writes that and the client
+// must read it back.
+TEST(CatalogueDecoder, ReadsTheDeepestTreeAnEntryNameCanGive)
+{
+    SharedRef<FileTreeNode> root(new FileTreeNode);
+    root->attributes = FileTreeNode::kDirectory;
+    FileTreeNode* folder = root.get();
+    for (int level = 0; level < 129; ++level) {
+        SharedRef<FileTreeNode> child(new FileTreeNode);
+        child->parent = folder;
+        child->name = "A\\";
+        child->attributes = FileTreeNode::kDirectory;
+        folder->children.add(child);
+        folder = child.get();
+    }
+    SharedRef<FileTreeNode> file(new FileTreeNode);
+    file->parent = folder;
+    file->name = "x";
+    file->uncompressedSize = 9;
+    file->crc = 0x01020304;
+    folder->children.add(file);
+
+    MemoryStream stream(4096);
+    CatalogueBytes head;
+    head.head("", "", "", "", "", 1).package("u", 1, "n", "", 10);
+    stream.write(head.bytes.data(), static_cast<uint32_t>(head.bytes.size()));
+    ASSERT_EQ(root->serialize(stream), 1u);
+
+    Catalogue catalogue = decoded(Bytes(stream.buffer, stream.buffer + stream.length));
+    ASSERT_EQ(catalogue.packages.size(), 1u);
+    const CatalogueNode* node = &catalogue.packages[0].root;
+    for (int level = 0; level < 129; ++level) {
+        ASSERT_EQ(node->children.size(), 1u) << "level " << level;
+        EXPECT_EQ(node->children[0].name, "a\\");
+        node = &node->children[0];
+    }
+    ASSERT_EQ(node->children.size(), 1u);
+    EXPECT_EQ(node->children[0].name, "x");
+    EXPECT_EQ(node->children[0].crc, 0x01020304u);
+    EXPECT_EQ(countFiles(catalogue.packages[0].root), 1u);
+}
+
+CatalogueBytes nestedFolders(int depth)
+{
+    CatalogueBytes image;
+    image.head("", "", "", "", "", 1).package("u", 1, "n", "", 10);
+    for (int i = 0; i < depth; ++i)
+        image.folder("d\\");
+    for (int i = 0; i <= depth; ++i)
+        image.end();
+    return image;
+}
+
 TEST(CatalogueDecoder, RefusesNestingBeyondTheLimit)
 {
-    CatalogueBytes deep;
-    deep.head("", "", "", "", "", 1).package("u", 1, "n", "", 10);
-    for (int i = 0; i < 10000; ++i)
-        deep.folder("d\\");
-    std::string error = decodeError(deep.bytes);
+    EXPECT_EQ(decoded(nestedFolders(kMaxFolderDepth).bytes).packages.size(), 1u);
+
+    std::string error = decodeError(nestedFolders(kMaxFolderDepth + 1).bytes);
     EXPECT_NE(error.find("nested more than"), std::string::npos) << error;
 
-    CatalogueBytes allowed;
-    allowed.head("", "", "", "", "", 1).package("u", 1, "n", "", 10);
-    for (int i = 0; i < kMaxFolderDepth - 1; ++i)
-        allowed.folder("d\\");
-    for (int i = 0; i < kMaxFolderDepth; ++i)
-        allowed.end();
-    EXPECT_EQ(decoded(allowed.bytes).packages.size(), 1u);
+    CatalogueBytes endless;
+    endless.head("", "", "", "", "", 1).package("u", 1, "n", "", 10);
+    for (int i = 0; i < 100000; ++i)
+        endless.folder("d\\");
+    error = decodeError(endless.bytes);
+    EXPECT_NE(error.find("nested more than"), std::string::npos) << error;
 }
 
 }  // namespace

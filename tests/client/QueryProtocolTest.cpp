@@ -76,6 +76,17 @@ TEST(QueryOptions, PortComesFromTheEndpointOrTheGamePort)
     EXPECT_TRUE(parsed({"--help"}).help);
 }
 
+// Only a port derived from the game's has a second place to look.
+TEST(QueryOptions, FallbackPortIsTheGamePortPlusForty)
+{
+    EXPECT_EQ(parsed({"example.org"}).fallbackEndpoint(), "example.org:2342");
+    EXPECT_EQ(parsed({"host", "--game-port", "2402"}).fallbackPort, 2442);
+    EXPECT_EQ(parsed({"10.0.0.1:2400"}).fallbackPort, 0);
+    QueryOptions high = parsed({"host", "--game-port", "65500"});
+    EXPECT_EQ(high.port, 65520);
+    EXPECT_EQ(high.fallbackPort, 0);
+}
+
 TEST(QueryOptions, RefusesWhatItCannotUse)
 {
     EXPECT_EQ(refusal({}), "no server given");

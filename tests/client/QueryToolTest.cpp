@@ -127,6 +127,29 @@ TEST(QueryTool, DistinctStatusForEachFailure)
     EXPECT_EQ(runQuery({"127.0.0.1:99999"}).status, kExitUsage);
 }
 
+// The server moves to the game port + 40 when + 20 is taken; a client
+// that knows only the game port must find it there too.
+TEST(QueryTool, GamePortFindsAServerOnItsSecondPort)
+{
+    FakeCatalogueServer server(sampleSetup());
+    ASSERT_GT(server.port(), 40);
+    std::string gamePort = std::to_string(server.port() - 40);
+    ToolRun run = runQuery({"127.0.0.1", "--game-port", gamePort, "--timeout", "100"});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_TRUE(contains(run.out, "Server " + endpointOf(server) + "\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "deep.pbo")) << run.out;
+    EXPECT_EQ(server.queries(), 1u);
+
+    FakeServerSetup mute = sampleSetup();
+    mute.answerQueries = false;
+    FakeCatalogueServer muteServer(mute);
+    std::string muteGamePort = std::to_string(muteServer.port() - 40);
+    ToolRun silent = runQuery({"127.0.0.1", "--game-port", muteGamePort, "--timeout", "100"});
+    EXPECT_EQ(silent.status, kExitNoAnswer);
+    EXPECT_TRUE(contains(silent.err, " or " + endpointOf(muteServer))) << silent.err;
+    EXPECT_EQ(muteServer.queries(), 3u);
+}
+
 TEST(QueryTool, SaveWritesTheUncompressedImage)
 {
     FakeCatalogueServer server(sampleSetup());

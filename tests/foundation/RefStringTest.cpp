@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -179,6 +180,25 @@ TEST(RefString, AllocDataAndSetLengthBuildInPlace)
     s.setLength(4);
     s.chars()[4] = '\0';
     EXPECT_STREQ(s.c_str(), "wxyz");
+}
+
+// Lengths are 32-bit: a negative one builds an empty string, and one whose
+// block size would wrap is refused like a failed allocation, never turned
+// into a small block that the characters then overrun.
+TEST(RefString, OutOfRangeLengthsNeverMakeABrokenBlock)
+{
+    RefString s = RefString::adopt(RefString::allocData(-7));
+    EXPECT_EQ(s.length(), 0);
+    EXPECT_EQ(s.data()->capacity, 33);
+    s.setLength(-1);
+    EXPECT_EQ(s.length(), 0);
+    EXPECT_EQ(s.data()->capacity, 33);
+    s.chars()[0] = '\0';
+    s += "ok";
+    EXPECT_STREQ(s.c_str(), "ok");
+
+    EXPECT_DEATH(RefString::allocData(INT_MAX - 10), "out of memory");
+    EXPECT_DEATH(s.setLength(INT_MAX), "out of memory");
 }
 
 }  // namespace

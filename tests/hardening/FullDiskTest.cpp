@@ -4,6 +4,7 @@
 #include "ServerFolder.h"
 
 #include "catalogue/InfoBlock.h"
+#include "support/ZipWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -18,10 +19,10 @@ class FullDisk : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(makeZip(packages, packages.path("pkg.zip"),
-                            {{"kitsync.txt", "KITSYNC_START\nPACKAGE full-disk\nINSTALL *.pbo addons\\\nKITSYNC_END\n"},
-                             {"one.pbo", std::string(3000, 'p')},
-                             {"two.pbo", "second"}}));
+        ASSERT_TRUE(writeZip(packages.path("pkg.zip"),
+                             {{"kitsync.txt", "KITSYNC_START\nPACKAGE full-disk\nINSTALL *.pbo addons\\\nKITSYNC_END\n"},
+                              {"one.pbo", std::string(3000, 'p')},
+                              {"two.pbo", "second"}}));
     }
 
     void configure(bool withPackage)

@@ -82,17 +82,3 @@ public:
 private:
     TempFolder base;
 };
-
-// A zip archive made with the system's zip program from files given as
-// name and contents; stored (-0) so that sizes stay predictable.
-inline bool makeZip(const TempFolder& folder, const std::string& zipPath,
-                    const std::initializer_list<std::pair<std::string, std::string>>& files)
-{
-    std::string names;
-    for (const auto& file : files) {
-        folder.write("zip-source/" + file.first, file.second);
-        names += " '" + file.first + "'";
-    }
-    return folder.run("cd zip-source && rm -f '" + zipPath + "' && zip -q -0 '" + zipPath + "'" + names +
-                      " && cd .. && rm -rf zip-source");
-}

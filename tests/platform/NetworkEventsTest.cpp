@@ -98,6 +98,27 @@ TEST_F(TiedSocket, ReadIsReportedAgainOnlyAfterAReceive)
     EXPECT_EQ(receiveFrom(socket, buffer, sizeof buffer, nullptr, nullptr), -1);  // non-blocking
 }
 
+// A socket with a datagram waiting counts as a signalled event: beside a
+// signalled event of a higher index it wins the wait, whether or not a wait
+// has seen the datagram yet.
+TEST_F(TiedSocket, WaitingDatagramWinsOverALaterSignalledEvent)
+{
+    takeFirstWrite();
+    send(2);
+    ASSERT_EQ(waitForEvents(&event, 1, 1000), 0u);
+    ASSERT_EQ(enumerate(), static_cast<uint32_t>(networkRead));
+    char buffer[16];
+    ASSERT_EQ(receiveFrom(socket, buffer, sizeof buffer, nullptr, nullptr), 4);  // one still waits
+
+    EventHandle other = createEvent(false, true);
+    EventHandle both[2] = {event, other};
+    EXPECT_EQ(waitForEvents(both, 2, 0), 0u);
+    EXPECT_EQ(enumerate(), static_cast<uint32_t>(networkRead));
+    ASSERT_EQ(receiveFrom(socket, buffer, sizeof buffer, nullptr, nullptr), 4);
+    EXPECT_EQ(waitForEvents(both, 2, 0), 1u);  // nothing waits now
+    closeEvent(other);
+}
+
 TEST_F(TiedSocket, EnumerationSeesDatagramsThatArrivedWithoutAWait)
 {
     send(1);

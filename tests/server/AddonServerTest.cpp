@@ -78,17 +78,11 @@ protected:
     uint16_t serverPort = 0;
 };
 
-TEST(AddonServerObject, StartsWithItsDefaultsAndQueuesLogLinesInOrder)
+// The defaults that shape behaviour (send delay, unknown game state, no
+// password, announcing off) are checked where they act, in ServerTest.
+TEST(AddonServerObject, OwnsItsWholeBufferAndQueuesLogLinesInOrder)
 {
     AddonServer server;
-    EXPECT_EQ(server.sendDelay, 200);
-    EXPECT_EQ(server.gameState, -1);
-    EXPECT_EQ(server.infoBlock.infoBlockId, 0u);
-    EXPECT_EQ(server.infoBlock.chunks.size, 0);
-    EXPECT_EQ(server.clients.size, 0);
-    EXPECT_TRUE(server.password.isEmpty());
-    EXPECT_FALSE(server.announceEnabled);
-    EXPECT_EQ(server.gamePortNumber, 0);
     ASSERT_NE(server.receiveBuffer, nullptr);
     server.receiveBuffer[AddonServer::receiveBufferSize - 1] = 1;  // all of it is ours (ASan)
     EXPECT_EQ(server.socket, -1);

@@ -45,3 +45,18 @@ TEST(WindowsChildProcess, StopEndsAProgramThatWaitsAndQuotesArguments)
     EXPECT_FALSE(child.isRunning());
     child.stop();  // nothing left to stop
 }
+
+// The child's input is the object's own pipe, never written and held open,
+// not this program's input (which a test runner may well have at its end):
+// a program that reads its input to the end keeps waiting while the object
+// lives, and stop() still ends it.
+TEST(WindowsChildProcess, InputStaysOpenWhileTheObjectLives)
+{
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.start({"find.exe", "never-there"}));
+    std::string line;
+    EXPECT_FALSE(child.readLine(&line, 1500));
+    EXPECT_TRUE(child.isRunning());
+    child.stop();
+    EXPECT_FALSE(child.isRunning());
+}

@@ -219,3 +219,38 @@ TEST_F(WinInet, FileUrlsTakeDrivePaths)
     EXPECT_FALSE(download("file:///" + forward + ".missing", folder.path("copy.bin")).ok);
     EXPECT_FALSE(download("file:///" + folder.path("local"), folder.path("copy.bin")).ok);  // a folder
 }
+
+// A reader given up on a stalled server leaves its WinINet call running.
+// Closing the session meanwhile must not pull the root from under that
+// call: when the call ends, the handles it closes must still be its own,
+// not numbers that WinINet has since handed to the next session's reader.
+TEST_F(WinInet, ASessionClosedBehindAStalledReaderLeavesTheNextSessionAlone)
+{
+    platform::InternetSession* first = platform::openInternetSession("windows test");
+    ASSERT_NE(first, nullptr);
+    platform::setReceiveTimeout(first, 300);
+    {
+        auto stalled = platform::openUrl(first, url("/_stall/pattern.bin?hold=2").c_str());
+        ASSERT_NE(stalled, nullptr);
+        char block[4096];
+        uint32_t got = 0;
+        EXPECT_FALSE(stalled->read(block, sizeof block, &got));
+    }
+    platform::closeInternetSession(first);
+
+    // Its pieces straddle the moment (about 2 s on) the stalled call ends.
+    platform::InternetSession* second = platform::openInternetSession("windows test");
+    ASSERT_NE(second, nullptr);
+    auto reader = platform::openUrl(second, url("/_drip/three.bin?chunk=1000&delay=1200").c_str());
+    ASSERT_NE(reader, nullptr);
+    std::string received;
+    char block[4096];
+    uint32_t got = 0;
+    do {
+        ASSERT_TRUE(reader->read(block, sizeof block, &got)) << "after " << received.size() << " bytes";
+        received.append(block, got);
+    } while (got > 0);
+    EXPECT_EQ(received, pattern(kThreeSize));
+    reader.reset();
+    platform::closeInternetSession(second);
+}

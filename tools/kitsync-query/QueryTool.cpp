@@ -73,21 +73,35 @@ struct QueryRun {
     Catalogue catalogue;
     FolderCheck check;
 
-    int queryServer(CatalogueFetcher& fetcher)
+    // A server whose first port was taken listens at the second one, so a
+    // port derived from the game's is tried at both before giving up.
+    int queryServer(ServerLink& link, CatalogueFetcher& fetcher)
     {
         summary.endpoint = options.endpoint();
         QueryStatus status = fetcher.query(options.password, summary.answer);
+        if (status == QueryStatus::noAnswer && options.fallbackPort != 0) {
+            link.retarget(options.fallbackPort);
+            summary.endpoint = options.fallbackEndpoint();
+            status = fetcher.query(options.password, summary.answer);
+        }
         if (status == QueryStatus::refused)
             return fail(kExitRefused, "the server at " + summary.endpoint + " refused the password" +
                                           (options.password.empty() ? "; it needs one (--password)" : ""));
         if (status == QueryStatus::noAnswer)
-            return fail(kExitNoAnswer, "no answer from " + summary.endpoint +
-                                           " (the catalogue server listens at the game port + 20)");
+            return fail(kExitNoAnswer, "no answer from " + noAnswerEndpoints() +
+                                           " (the catalogue server listens at the game port + 20 or + 40)");
         if (!options.json) {
             std::fputs(summaryText(summary).c_str(), stdout);
             std::fflush(stdout);
         }
         return kExitOk;
+    }
+
+    std::string noAnswerEndpoints() const
+    {
+        if (options.fallbackPort == 0)
+            return options.endpoint();
+        return options.endpoint() + " or " + options.fallbackEndpoint();
     }
 
     int fetchCatalogue(CatalogueFetcher& fetcher)
@@ -148,7 +162,7 @@ struct QueryRun {
         settings.answerTimeoutMs = options.timeoutMs;
         settings.quietTimeoutMs = options.timeoutMs;
         CatalogueFetcher fetcher(link, settings);
-        int status = queryServer(fetcher);
+        int status = queryServer(link, fetcher);
         if (status == kExitOk)
             status = fetchCatalogue(fetcher);
         if (status == kExitOk)

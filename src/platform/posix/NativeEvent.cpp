@@ -15,6 +15,7 @@ namespace platform {
 namespace {
 
 constexpr uint32_t noneSignalled = 0xFFFFFFFEu;
+constexpr int pollInterrupted = -2;
 
 uint64_t monotonicMilliseconds()
 {
@@ -83,6 +84,34 @@ bool validWaitList(const EventHandle* events, uint32_t count)
     return true;
 }
 
+// One poll over the events and their tied sockets. Socket readiness
+// becomes a signal of the socket's event, which the caller then takes in
+// index order. The number of ready descriptors, 0 on a time-out,
+// pollInterrupted, or -1 when the system wait failed.
+int pollRound(const EventHandle* events, uint32_t count, int timeoutMs)
+{
+    pollfd watched[2 * maxWaitEvents];
+    NativeEvent* owners[2 * maxWaitEvents];
+    nfds_t n = 0;
+    for (uint32_t i = 0; i < count; ++i)
+        watched[n++] = pollfd{events[i]->descriptor, POLLIN, 0};
+    for (uint32_t i = 0; i < count; ++i) {
+        registry::SocketWatch watch;
+        if (registry::watchOf(events[i], &watch)) {
+            owners[n] = events[i];
+            watched[n++] = pollfd{watch.socket, watch.interest, 0};
+        }
+    }
+    int ready = poll(watched, n, timeoutMs);
+    if (ready < 0)
+        return errno == EINTR ? pollInterrupted : -1;
+    for (nfds_t k = count; k < n; ++k) {
+        if (watched[k].revents != 0)
+            registry::noteReadiness(owners[k], watched[k].fd, watched[k].revents);
+    }
+    return ready;
+}
+
 }  // namespace
 
 namespace registry {
@@ -137,36 +166,23 @@ uint32_t waitForEvents(const EventHandle* events, uint32_t count, uint32_t timeo
     if (!validWaitList(events, count))
         return waitFailed;
     Deadline deadline(timeoutMs);
-    pollfd watched[2 * maxWaitEvents];
-    NativeEvent* owners[2 * maxWaitEvents];
-    for (;;) {
-        uint32_t index = takeFirstSignal(events, count);
-        if (index != noneSignalled)
-            return index;
-
-        nfds_t n = 0;
-        for (uint32_t i = 0; i < count; ++i)
-            watched[n++] = pollfd{events[i]->descriptor, POLLIN, 0};
-        for (uint32_t i = 0; i < count; ++i) {
-            registry::SocketWatch watch;
-            if (registry::watchOf(events[i], &watch)) {
-                owners[n] = events[i];
-                watched[n++] = pollfd{watch.socket, watch.interest, 0};
-            }
+    // The first round only looks: a tied socket that is ready already counts
+    // as a signalled event, so it wins over a later signalled one, as the
+    // socket layer's own signal would.
+    for (bool first = true;; first = false) {
+        if (!first) {
+            uint32_t index = takeFirstSignal(events, count);
+            if (index != noneSignalled)
+                return index;
         }
-
-        int ready = poll(watched, n, deadline.remaining());
-        if (ready < 0 && errno != EINTR)
+        int ready = pollRound(events, count, first ? 0 : deadline.remaining());
+        if (ready == pollInterrupted)
+            continue;
+        if (ready < 0)
             return waitFailed;
-        if (ready == 0) {
-            index = takeFirstSignal(events, count);
+        if (ready == 0 && !first) {
+            uint32_t index = takeFirstSignal(events, count);
             return index != noneSignalled ? index : waitTimeout;
-        }
-        // Socket readiness becomes a signal of the socket's event; the
-        // next round of the loop takes it in index order.
-        for (nfds_t k = count; k < n; ++k) {
-            if (watched[k].revents != 0)
-                registry::noteReadiness(owners[k], watched[k].fd, watched[k].revents);
         }
     }
 }

@@ -7,6 +7,7 @@ namespace platform {
 struct ChildProcess::State {
     HANDLE process = nullptr;
     HANDLE output = nullptr;  // read end of the child's standard output
+    HANDLE input = nullptr;   // held, never written: its end tells the child we are gone
     std::string pending;      // bytes read past the last line handed out
 };
 
@@ -43,6 +44,36 @@ void closeIfOpen(HANDLE& handle)
     }
 }
 
+// A child inherits every handle that is inheritable while it is created.
+// The pipe ends meant for one child are inheritable only inside this lock,
+// so a child started at the same time on another thread cannot take them
+// along and hold a pipe open that should have reached its end.
+CRITICAL_SECTION& inheritLock()
+{
+    static CRITICAL_SECTION* section = [] {
+        auto* made = new CRITICAL_SECTION;
+        InitializeCriticalSection(made);
+        return made;
+    }();
+    return *section;
+}
+
+bool spawnWithPipes(std::string& line, HANDLE input, HANDLE output, PROCESS_INFORMATION* started)
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    EnterCriticalSection(&inheritLock());
+    SetHandleInformation(input, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    SetHandleInformation(output, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    BOOL ok = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, started);
+    LeaveCriticalSection(&inheritLock());
+    return ok != 0;
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess() : state(new State) {}
@@ -63,28 +94,28 @@ bool ChildProcess::start(const std::vector<std::string>& arguments)
         appendQuoted(line, argument);
     }
 
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+    HANDLE inRead = nullptr, inWrite = nullptr;
+    if (!CreatePipe(&inRead, &inWrite, nullptr, 0))
         return false;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    HANDLE outRead = nullptr, outWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, nullptr, 0)) {
+        CloseHandle(inRead);
+        CloseHandle(inWrite);
+        return false;
+    }
     PROCESS_INFORMATION started{};
-    BOOL ok = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started);
-    CloseHandle(writeEnd);
+    bool ok = spawnWithPipes(line, inRead, outWrite, &started);
+    CloseHandle(inRead);
+    CloseHandle(outWrite);
     if (!ok) {
-        CloseHandle(readEnd);
+        CloseHandle(inWrite);
+        CloseHandle(outRead);
         return false;
     }
     CloseHandle(started.hThread);
     state->process = started.hProcess;
-    state->output = readEnd;
+    state->input = inWrite;
+    state->output = outRead;
     state->pending.clear();
     return true;
 }
@@ -127,6 +158,7 @@ void ChildProcess::stop()
         WaitForSingleObject(state->process, INFINITE);
         closeIfOpen(state->process);
     }
+    closeIfOpen(state->input);
     closeIfOpen(state->output);
 }
 

@@ -34,14 +34,17 @@ ThreadHandle createThread(ThreadEntry entry, void* argument, uint32_t* threadId)
     auto* start = new (std::nothrow) ThreadStart{entry, argument};
     if (start == nullptr)
         return nullptr;
+    // Started suspended: the caller's identifier must be in place before
+    // the thread can look at it.
     DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, threadMain, start, 0, &id);
+    HANDLE thread = CreateThread(nullptr, 0, threadMain, start, CREATE_SUSPENDED, &id);
     if (thread == nullptr) {
         delete start;
         return nullptr;
     }
     if (threadId != nullptr)
         *threadId = id;
+    ResumeThread(thread);
     return reinterpret_cast<ThreadHandle>(thread);
 }
 

@@ -18,8 +18,12 @@ BOOL WINAPI onConsoleEvent(DWORD kind)
     case CTRL_BREAK_EVENT:
         stopFlag.store(true);
         return TRUE;
-    case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
+        // Only a program run as a service sees this, and then for any
+        // user's logoff: not a reason to stop. TRUE keeps the default
+        // handler from ending the process.
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
     case CTRL_SHUTDOWN_EVENT:
         // Returning would end the process at once. Holding the handler lets
         // the main thread stop the server and return from main, which ends

@@ -11,8 +11,41 @@
 
 namespace platform {
 
+namespace {
+
+// The WinINet root handle, held by the session and by every courier that
+// may still use it. A courier left behind by a time-out can be inside
+// InternetOpenUrlA on the root, or hold a child of it, long after the
+// session was closed; closing the root then would invalidate the child,
+// and the courier's own close would hit a handle number that WinINet may
+// already have given to someone else. The last holder closes it.
+class SharedRoot {
+public:
+    explicit SharedRoot(HINTERNET handle) : handle(handle) {}
+    SharedRoot(const SharedRoot&) = delete;
+    SharedRoot& operator=(const SharedRoot&) = delete;
+
+    void acquire() { holders.fetch_add(1); }
+
+    void release()
+    {
+        if (holders.fetch_sub(1) != 1)
+            return;
+        InternetCloseHandle(handle);
+        delete this;
+    }
+
+    const HINTERNET handle;
+
+private:
+    ~SharedRoot() = default;
+    std::atomic<int> holders{1};
+};
+
+}  // namespace
+
 struct InternetSession {
-    HINTERNET root = nullptr;
+    SharedRoot* root = nullptr;
     uint32_t receiveTimeout = 60000;
 };
 
@@ -178,11 +211,12 @@ class Courier {
 public:
     static constexpr DWORD kBlockSize = 4096;
 
-    static Courier* start(HINTERNET root, const char* url, DWORD timeout)
+    static Courier* start(SharedRoot* root, const char* url, DWORD timeout)
     {
         auto* courier = new (std::nothrow) Courier;
         if (courier == nullptr)
             return nullptr;
+        root->acquire();
         courier->root = root;
         courier->url = url;
         courier->timeout = timeout;
@@ -192,8 +226,8 @@ public:
         if (courier->wake != nullptr && courier->done != nullptr)
             thread = CreateThread(nullptr, 0, &Courier::main, courier, 0, nullptr);
         if (thread == nullptr) {
-            courier->closeEvents();
-            delete courier;
+            courier->holders.store(1);  // no thread will let go of it
+            courier->release();
             return nullptr;
         }
         CloseHandle(thread);
@@ -201,7 +235,9 @@ public:
     }
 
     // Each task runs on the courier's thread. False when it failed or has
-    // not ended within the time-out; after a late one only quit() is left.
+    // not ended within the time-out. A late task may still signal `done`
+    // whenever it ends, so after one nothing more is handed over: that
+    // signal would be taken for the end of the next task.
     bool open() { return hand(Task::open) && handle != nullptr; }
 
     // Up to kBlockSize bytes into block, as soon as any have arrived.
@@ -211,11 +247,14 @@ public:
         return hand(Task::read) && readOk;
     }
 
-    // The owner's last word: the thread ends after its current task.
+    // The owner's last word: the thread ends after its current task. The
+    // thread may end and let go as soon as the task is stored, even before
+    // the wake below, so the courier lives on until both have let go.
     void quit()
     {
         task.store(Task::quit);
         SetEvent(wake);
+        release();
     }
 
     // Results, valid after a task that ended in time.
@@ -242,23 +281,35 @@ private:
                 courier->readNow();
             SetEvent(courier->done);
         }
-        if (courier->handle != nullptr)
-            InternetCloseHandle(courier->handle);
-        courier->closeEvents();
-        delete courier;
+        courier->release();
         return 0;
     }
 
     bool hand(Task next)
     {
+        if (late)
+            return false;
         task.store(next);
         SetEvent(wake);
-        return WaitForSingleObject(done, timeout) == WAIT_OBJECT_0;
+        late = WaitForSingleObject(done, timeout) != WAIT_OBJECT_0;
+        return !late;
+    }
+
+    // The owner and the thread each let go once; the last one frees.
+    void release()
+    {
+        if (holders.fetch_sub(1) != 1)
+            return;
+        if (handle != nullptr)
+            InternetCloseHandle(handle);
+        closeEvents();
+        root->release();
+        delete this;
     }
 
     void openNow()
     {
-        handle = InternetOpenUrlA(root, url.c_str(), kNoCacheHeaders, static_cast<DWORD>(-1), kOpenFlags, 0);
+        handle = InternetOpenUrlA(root->handle, url.c_str(), kNoCacheHeaders, static_cast<DWORD>(-1), kOpenFlags, 0);
         if (handle == nullptr)
             return;
         // Child handles inherit the root's time-outs; some WinINet versions
@@ -290,13 +341,15 @@ private:
             CloseHandle(done);
     }
 
-    HINTERNET root = nullptr;
+    SharedRoot* root = nullptr;
     HINTERNET handle = nullptr;
     std::string url;
     DWORD timeout = 0;
     HANDLE wake = nullptr;
     HANDLE done = nullptr;
     std::atomic<Task> task{Task::open};
+    std::atomic<int> holders{2};
+    bool late = false;  // owner's side only
     DWORD wanted = 0;
     bool readOk = false;
 };
@@ -350,16 +403,17 @@ InternetSession* openInternetSession(const char* agentName)
     if (root == nullptr)
         return nullptr;
     auto* session = new InternetSession;
-    session->root = root;
+    session->root = new SharedRoot(root);
     applyTimeouts(root, session->receiveTimeout);
     return session;
 }
 
+// Couriers still at work keep the root open until they end.
 void closeInternetSession(InternetSession* session)
 {
     if (session == nullptr)
         return;
-    InternetCloseHandle(session->root);
+    session->root->release();
     delete session;
 }
 
@@ -368,7 +422,7 @@ void setReceiveTimeout(InternetSession* session, uint32_t milliseconds)
     if (session == nullptr)
         return;
     session->receiveTimeout = milliseconds;
-    applyTimeouts(session->root, milliseconds);
+    applyTimeouts(session->root->handle, milliseconds);
 }
 
 std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url)
