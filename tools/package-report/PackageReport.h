@@ -8,8 +8,8 @@
 
 // How far the server's own reading of one package archive got, and what
 // the catalogue build would have said about it.
-struct InspectReport {
-    explicit InspectReport(const PackageArchive& inspected) : archive(inspected) {}
+struct PackageReport {
+    explicit PackageReport(const PackageArchive& inspected) : archive(inspected) {}
 
     const PackageArchive& archive;
     bool blockRead = false;
@@ -20,7 +20,7 @@ struct InspectReport {
 
 // The build's console lines, then the rules in decision order and the
 // install tree with each file's size and CRC-32.
-std::string reportText(const InspectReport& report);
+std::string reportText(const PackageReport& report);
 
 // The same facts as one JSON object.
-std::string reportJson(const InspectReport& report);
+std::string reportJson(const PackageReport& report);

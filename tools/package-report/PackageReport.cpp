@@ -1,4 +1,4 @@
-#include "InspectReport.h"
+#include "PackageReport.h"
 
 #include "client/JsonWriter.h"
 
@@ -59,7 +59,7 @@ void appendRules(std::string& out, const PackageArchive& archive)
 
 }  // namespace
 
-std::string reportText(const InspectReport& report)
+std::string reportText(const PackageReport& report)
 {
     const PackageArchive& archive = report.archive;
     std::string out;
@@ -126,7 +126,7 @@ std::string errorText(const RefString& error)
 
 }  // namespace
 
-std::string reportJson(const InspectReport& report)
+std::string reportJson(const PackageReport& report)
 {
     const PackageArchive& archive = report.archive;
     JsonWriter json;

@@ -2,7 +2,7 @@
 // does and shows what the catalogue would say about it, so that package
 // authors can check an archive before publishing it.
 
-#include "InspectReport.h"
+#include "PackageReport.h"
 #include "catalogue/MemoryStream.h"
 #include "catalogue/PackageArchive.h"
 
@@ -17,7 +17,7 @@ const char kUsage[] = "usage: kitsync-inspect [--json] ARCHIVE.zip\n"
                       "package checksum, or the build's error message (exit status 1).\n";
 
 // The build's steps in its order; each failure stops with its message.
-void inspect(PackageArchive& archive, InspectReport& report)
+void inspect(PackageArchive& archive, PackageReport& report)
 {
     report.blockRead = archive.readInstallScript();
     if (!report.blockRead) {
@@ -59,7 +59,7 @@ int main(int argc, char** argv)
         return 2;
     }
     PackageArchive archive(path, 10);
-    InspectReport report(archive);
+    PackageReport report(archive);
     inspect(archive, report);
     std::string out = json ? reportJson(report) : reportText(report);
     std::fwrite(out.data(), 1, out.size(), stdout);

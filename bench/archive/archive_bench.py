@@ -6,7 +6,7 @@ Info-ZIP's own tester is the natural peer. The archive (about 200 MB of
 uncompressed data, half incompressible, half text, in large and small files)
 is made with Info-ZIP zip in a temporary folder that is deleted afterwards.
 
-usage: inspect_bench.py [path/to/kitsync-inspect]   (default: build/kitsync-inspect)
+usage: archive_bench.py [path/to/kitsync-inspect]   (default: build/kitsync-inspect)
 """
 import os
 import random
