@@ -166,24 +166,22 @@ uint32_t waitForEvents(const EventHandle* events, uint32_t count, uint32_t timeo
     if (!validWaitList(events, count))
         return waitFailed;
     Deadline deadline(timeoutMs);
-    // The first round only looks: a tied socket that is ready already counts
-    // as a signalled event, so it wins over a later signalled one, as the
-    // socket layer's own signal would.
-    for (bool first = true;; first = false) {
-        if (!first) {
-            uint32_t index = takeFirstSignal(events, count);
-            if (index != noneSignalled)
-                return index;
-        }
-        int ready = pollRound(events, count, first ? 0 : deadline.remaining());
+    // Poll first, then take signals in index order: a tied socket that is
+    // already readable counts as a signalled event in that same round, so
+    // it wins over an event signalled later, as the socket layer's own
+    // signal would. One poll a round; it returns at once when anything is
+    // ready.
+    for (;;) {
+        int ready = pollRound(events, count, deadline.remaining());
         if (ready == pollInterrupted)
             continue;
         if (ready < 0)
             return waitFailed;
-        if (ready == 0 && !first) {
-            uint32_t index = takeFirstSignal(events, count);
-            return index != noneSignalled ? index : waitTimeout;
-        }
+        uint32_t index = takeFirstSignal(events, count);
+        if (index != noneSignalled)
+            return index;
+        if (ready == 0)
+            return waitTimeout;
     }
 }
 

@@ -13,33 +13,41 @@ namespace platform {
 
 namespace {
 
+// Shared by several holders across threads; the last to let go frees it,
+// and the destructor gives back whatever the object owns.
+class Held {
+public:
+    explicit Held(int holders) : holders(holders) {}
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+    void acquire() { holders.fetch_add(1); }
+
+    void release()
+    {
+        if (holders.fetch_sub(1) == 1)
+            delete this;
+    }
+
+protected:
+    virtual ~Held() = default;
+    std::atomic<int> holders;
+};
+
 // The WinINet root handle, held by the session and by every courier that
 // may still use it. A courier left behind by a time-out can be inside
 // InternetOpenUrlA on the root, or hold a child of it, long after the
 // session was closed; closing the root then would invalidate the child,
 // and the courier's own close would hit a handle number that WinINet may
 // already have given to someone else. The last holder closes it.
-class SharedRoot {
+class SharedRoot final : public Held {
 public:
-    explicit SharedRoot(HINTERNET handle) : handle(handle) {}
-    SharedRoot(const SharedRoot&) = delete;
-    SharedRoot& operator=(const SharedRoot&) = delete;
-
-    void acquire() { holders.fetch_add(1); }
-
-    void release()
-    {
-        if (holders.fetch_sub(1) != 1)
-            return;
-        InternetCloseHandle(handle);
-        delete this;
-    }
+    explicit SharedRoot(HINTERNET handle) : Held(1), handle(handle) {}
 
     const HINTERNET handle;
 
 private:
-    ~SharedRoot() = default;
-    std::atomic<int> holders{1};
+    ~SharedRoot() override { InternetCloseHandle(handle); }
 };
 
 }  // namespace
@@ -207,13 +215,13 @@ bool probeSize(HINTERNET handle, uint64_t* size)
 // its time-out options). Everything such a call touches belongs to the
 // courier; once the reader has let go, the thread frees it after the call
 // returns, whenever that is.
-class Courier {
+class Courier final : public Held {
 public:
     static constexpr DWORD kBlockSize = 4096;
 
     static Courier* start(SharedRoot* root, const char* url, DWORD timeout)
     {
-        auto* courier = new (std::nothrow) Courier;
+        auto* courier = new (std::nothrow) Courier;  // held by the owner and the thread
         if (courier == nullptr)
             return nullptr;
         root->acquire();
@@ -295,16 +303,15 @@ private:
         return !late;
     }
 
+    Courier() : Held(2) {}
+
     // The owner and the thread each let go once; the last one frees.
-    void release()
+    ~Courier() override
     {
-        if (holders.fetch_sub(1) != 1)
-            return;
         if (handle != nullptr)
             InternetCloseHandle(handle);
         closeEvents();
         root->release();
-        delete this;
     }
 
     void openNow()
@@ -348,7 +355,6 @@ private:
     HANDLE wake = nullptr;
     HANDLE done = nullptr;
     std::atomic<Task> task{Task::open};
-    std::atomic<int> holders{2};
     bool late = false;  // owner's side only
     DWORD wanted = 0;
     bool readOk = false;
