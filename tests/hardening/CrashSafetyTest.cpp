@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <random>
@@ -248,6 +249,9 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
             answers = "yy";
             killMs = before + int(within(random) * (after - before));
         }
+        // timeout(1) reads a duration of 0 as no limit at all, which would
+        // leave the server building and then serving for good.
+        killMs = std::max(killMs, 1);
         int version = static_cast<int>(random() % 2);
         publish(version);
         std::string oldBlock = folder.readWork(kInfoBlockFileName);
