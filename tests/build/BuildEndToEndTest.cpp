@@ -1,6 +1,8 @@
 #include "catalogue/InfoBlock.h"
 #include "platform/ChildProcess.h"
-#include "server/UdpPeer.h"
+#include "client/CatalogueFetcher.h"
+#include "platform/HostResolver.h"
+#include "platform/UdpSocket.h"
 #include "support/HttpServerProcess.h"
 #include "support/TempFolder.h"
 #include "support/ZipWriter.h"
@@ -70,8 +72,11 @@ private:
 // A game port whose server port (+ 20) was free a moment ago.
 int32_t freeGamePort()
 {
-    UdpPeer probe(1, 0);
-    return probe.port() - 20;
+    platform::SocketHandle probe = platform::openSocket(platform::SocketKind::datagram);
+    platform::bindSocket(probe, 0, 0);
+    int32_t port = platform::localPort(probe) - 20;
+    platform::closeSocket(probe);
+    return port;
 }
 
 uint32_t publish(const TempFolder& site, const std::string& name,
@@ -82,22 +87,15 @@ uint32_t publish(const TempFolder& site, const std::string& name,
     return checksum;
 }
 
-// The identifier and chunk count in the server's answer to a query.
-::testing::AssertionResult query(uint16_t serverPort, uint64_t& id, uint16_t& chunkCount)
+// The server's answer to a query on its port.
+QueryAnswer query(int32_t gamePort)
 {
-    UdpPeer client;
-    if (!client.send(serverPort, queryRequest(1040)))
-        return ::testing::AssertionFailure() << "query not sent";
-    Bytes answer;
-    if (!client.receive(&answer, 5000))
-        return ::testing::AssertionFailure() << "no answer from port " << serverPort;
-    if (answer.size() != 18 || answer[0] != 0x00 || answer[1] != 0x80)
-        return ::testing::AssertionFailure() << "not a long query answer: " << answer.size() << " bytes";
-    chunkCount = static_cast<uint16_t>(answer[2] | answer[3] << 8);
-    id = 0;
-    for (int i = 11; i >= 4; --i)
-        id = id << 8 | answer[i];
-    return ::testing::AssertionSuccess();
+    ServerLink link(platform::ipv4Address(127, 0, 0, 1), static_cast<uint16_t>(gamePort + 20));
+    EXPECT_TRUE(link.open());
+    CatalogueFetcher fetcher(link, FetchSettings());
+    QueryAnswer answer;
+    EXPECT_EQ(fetcher.query("", answer), QueryStatus::answered);
+    return answer;
 }
 
 class BuildEndToEnd : public ::testing::Test {
@@ -149,10 +147,10 @@ TEST_F(BuildEndToEnd, OperatorAnswersBuildTheCatalogueThatIsThenServed)
         EXPECT_EQ(stored.infoBlockId >> 32, uint64_t(alphaSum ^ betaSum));
         EXPECT_TRUE(server.saw(std::string("    chunk labeled ") + infoBlockIdText(stored.infoBlockId).c_str() +
                                " and split into " + std::to_string(stored.chunks.size) + " packages"));
-        uint16_t chunkCount = 0;
-        ASSERT_TRUE(query(static_cast<uint16_t>(gamePort + 20), firstId, chunkCount));
+        QueryAnswer answer = query(gamePort);
+        firstId = answer.infoBlockId;
         EXPECT_EQ(firstId, stored.infoBlockId);
-        EXPECT_EQ(chunkCount, stored.chunks.size);
+        EXPECT_EQ(answer.chunkCount, stored.chunks.size);
         server.stop();
     }
 
@@ -162,16 +160,12 @@ TEST_F(BuildEndToEnd, OperatorAnswersBuildTheCatalogueThatIsThenServed)
     ServerRun renewed(work.folder(), {"-RENEW"}, false);
     ASSERT_TRUE(renewed.started);
     ASSERT_TRUE(renewed.awaitLine("Starting server thread")) << renewed.transcript();
-    EXPECT_TRUE(renewed.saw("Deleting addon info block"));
-    EXPECT_TRUE(renewed.saw(prompt("alpha.zip") + "N")) << renewed.transcript();
-    EXPECT_TRUE(renewed.saw(prompt("beta.zip") + "N"));
-    EXPECT_TRUE(renewed.saw("alpha.zip-package.tmp read.."));
-    EXPECT_TRUE(renewed.saw("beta.zip-package.tmp read.."));
+    for (const std::string& line : {std::string("Deleting addon info block"), prompt("alpha.zip") + "N",
+                                    prompt("beta.zip") + "N", std::string("alpha.zip-package.tmp read.."),
+                                    std::string("beta.zip-package.tmp read..")})
+        EXPECT_TRUE(renewed.saw(line)) << line << "\n" << renewed.transcript();
     EXPECT_EQ(renewed.transcript().find("Downloading"), std::string::npos) << renewed.transcript();
-    uint64_t renewedId = 0;
-    uint16_t chunkCount = 0;
-    ASSERT_TRUE(query(static_cast<uint16_t>(gamePort + 20), renewedId, chunkCount));
-    EXPECT_EQ(renewedId >> 32, firstId >> 32);
+    EXPECT_EQ(query(gamePort).infoBlockId >> 32, firstId >> 32);
     renewed.stop();
 }
 

@@ -14,8 +14,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,9 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-const char* const kDone = "Done...                        \n";
 const uint32_t kSealTick = 0x00c0ffee;
 
 uint32_t frozenTicks()
@@ -40,14 +35,6 @@ std::string u32(uint32_t value)
     for (int i = 0; i < 4; ++i)
         bytes += static_cast<char>(value >> (8 * i));
     return bytes;
-}
-
-uint32_t getU32(const std::string& bytes, size_t at)
-{
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-    return value;
 }
 
 std::string text(const std::string& s)
@@ -73,14 +60,6 @@ bool startsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-size_t count(const std::string& haystack, const std::string& needle)
-{
-    size_t n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1))
-        ++n;
-    return n;
-}
-
 // The stored block, read back the way a client reads it.
 struct StoredBlock {
     uint64_t id = 0;
@@ -104,7 +83,9 @@ struct StoredBlock {
     stored.id = block.infoBlockId;
     stored.chunkCount = block.chunks.size;
     stored.compressedSize = static_cast<uint32_t>(joined.size() - 4);
-    uLongf length = getU32(joined, 0);
+    uLongf length = 0;
+    for (int i = 3; i >= 0; --i)
+        length = length << 8 | static_cast<unsigned char>(joined[i]);
     stored.catalogue.assign(length, '\0');
     if (uncompress(reinterpret_cast<Bytef*>(&stored.catalogue[0]), &length,
                    reinterpret_cast<const Bytef*>(joined.data() + 4), stored.compressedSize) != Z_OK ||
@@ -119,6 +100,9 @@ const std::string kAlphaScript = "Alpha's notes\nKITSYNC_START\nPACKAGE \"Alpha 
                                  "EXTRACT *.txt docs\\\nKITSYNC_END\n";
 const std::string kAlphaPbo = "alpha pbo contents";
 const std::string kBetaPbo(5000, 'b');
+const std::string kAlphaScan = "Package name: Alpha Pack\nInfo URL    : http://alpha.example/info\n";
+const std::string kBetaScan = "Warning: No Kitsync block found, using simple installation method\n"
+                              "Package name: beta\nInfo URL    : \n";
 
 class CatalogueBuilderTest : public ::testing::Test {
 protected:
@@ -126,9 +110,6 @@ protected:
     {
         ASSERT_TRUE(http.start(site.folder(), logs.path("requests.log")));
         config.serverName = "Demo Server";
-        config.serverInfo = "Friday nights";
-        config.serverAdmin = "admin@example.org";
-        config.comServer = "voice.example.org:9987";
         config.deactivations = "old.pbo:older.pbo::";
         previousFolder = fs::current_path();
         fs::current_path(work.folder());
@@ -142,18 +123,30 @@ protected:
     }
 
     // Writes a zip below the site folder; returns the XOR of its entries' CRCs.
-    uint32_t publish(const std::string& path, const Files& files)
+    uint32_t publish(const std::string& path, const std::vector<std::pair<std::string, std::string>>& files)
     {
         fs::create_directories(fs::path(site.path(path)).parent_path());
         uint32_t checksum = 0;
         EXPECT_TRUE(writeZip(site.path(path), files, &checksum));
         return checksum;
     }
+    uint32_t publishAlpha()
+    {
+        return publish("alpha.zip", {{"kitsync.txt", kAlphaScript}, {"Data/Alpha.pbo", kAlphaPbo},
+                                     {"readme.txt", "read me first"}});
+    }
+    uint32_t publishBeta() { return publish("beta.zip", {{"B.pbo", kBetaPbo}, {"notes.txt", "notes"}}); }
 
     void configure(const std::string& url, uint8_t kind = Settings::kRequiredPackage)
     {
         config.packageUrls.add(url.c_str());
         config.packageKinds.add(kind);
+    }
+    void configureOnly(const std::string& url)
+    {
+        config.packageUrls.removeAll();
+        config.packageKinds.removeAll();
+        configure(url);
     }
 
     // The catalogue record the package published at path must give.
@@ -164,33 +157,22 @@ protected:
         return text(http.url("/" + path)) + u32(size) + text(name) + text(infoUrl) + text("") + text("") + u32(kind) +
                tree;
     }
+    std::string alphaRecord()
+    {
+        std::string tree = text("addons\\") + listed("alpha.pbo", kAlphaPbo) + kEnd + text("docs\\") + kEnd + kEnd;
+        return record("alpha.zip", "Alpha Pack", "http://alpha.example/info", Settings::kRequiredPackage, tree);
+    }
+    std::string betaRecord()
+    {
+        std::string tree = text("addons\\") + listed("b.pbo", kBetaPbo) + kEnd + kEnd;
+        return record("beta.zip", "beta", "", Settings::kOptionalPackage, tree);
+    }
 
     std::string head()
     {
         MemoryStream stream(64);
         writeCatalogueHead(stream, config);
         return std::string(reinterpret_cast<const char*>(stream.buffer), stream.length);
-    }
-
-    uint32_t publishAlpha()
-    {
-        return publish("alpha.zip", {{"kitsync.txt", kAlphaScript}, {"Data/Alpha.pbo", kAlphaPbo},
-                                     {"readme.txt", "read me first"}});
-    }
-    std::string alphaRecord(const std::string& path = "alpha.zip")
-    {
-        std::string tree = text("addons\\") + listed("alpha.pbo", kAlphaPbo) + kEnd + text("docs\\") + kEnd + kEnd;
-        return record(path, "Alpha Pack", "http://alpha.example/info", Settings::kRequiredPackage, tree);
-    }
-
-    uint32_t publishBeta()
-    {
-        return publish("beta.zip", {{"B.pbo", kBetaPbo}, {"notes.txt", "notes"}});
-    }
-    std::string betaRecord()
-    {
-        std::string tree = text("addons\\") + listed("b.pbo", kBetaPbo) + kEnd + kEnd;
-        return record("beta.zip", "beta", "", Settings::kOptionalPackage, tree);
     }
 
     // Runs a build with these answers typed on the console.
@@ -209,12 +191,20 @@ protected:
         return built;
     }
 
-    size_t requestsFor(const std::string& path) { return count(http.requestLog(), "GET " + path + " "); }
+    size_t requestsFor(const std::string& path)
+    {
+        std::string log = http.requestLog(), needle = "GET " + path + " ";
+        size_t n = 0;
+        for (size_t at = log.find(needle); at != std::string::npos; at = log.find(needle, at + 1))
+            ++n;
+        return n;
+    }
 
     // What the build prints for a package that is downloaded and indexed.
-    std::string indexed(const std::string& path, const std::string& localName, const std::string& middle)
+    std::string indexed(const std::string& localName, const std::string& middle)
     {
-        return "Downloading " + http.url(path) + "\n" + kDone + "Scanning " + localName + "...\n" + middle +
+        return "Downloading " + http.url("/" + localName) + "\nDone...                        \nScanning " +
+               localName + "...\n" + middle +
                "Deleting local copy of " + localName + "\n";
     }
 
@@ -243,116 +233,50 @@ TEST_F(CatalogueBuilderTest, YesAllIndexesEveryPackageIntoTheStoredCatalogue)
     EXPECT_EQ(stored.id, (uint64_t(alphaSum ^ betaSum) << 32) | kSealTick);
     EXPECT_EQ(builtId, stored.id);
     EXPECT_EQ(blockChecksum, alphaSum ^ betaSum);
-
-    std::string expected =
-        prompt("alpha.zip") + prompt("beta.zip") + "Y\n" +
-        indexed("/alpha.zip", "alpha.zip", "Package name: Alpha Pack\nInfo URL    : http://alpha.example/info\n") +
-        indexed("/beta.zip", "beta.zip",
-                "Warning: No Kitsync block found, using simple installation method\n"
-                "Package name: beta\nInfo URL    : \n") +
-        "Addon info chunk created and compressed from " + std::to_string(stored.catalogue.size()) + " to " +
-        std::to_string(stored.compressedSize) + " bytes\n" + "    chunk labeled " +
-        infoBlockIdText(stored.id).c_str() + " and split into " + std::to_string(stored.chunkCount) +
-        " packages\n    total size of " + std::to_string(stored.chunkBytes) + " bytes\n";
-    EXPECT_EQ(output, expected);
-
+    EXPECT_EQ(output, prompt("alpha.zip") + prompt("beta.zip") + "Y\n" + indexed("alpha.zip", kAlphaScan) +
+                          indexed("beta.zip", kBetaScan) + "Addon info chunk created and compressed from " +
+                          std::to_string(stored.catalogue.size()) + " to " + std::to_string(stored.compressedSize) +
+                          " bytes\n    chunk labeled " + infoBlockIdText(stored.id).c_str() + " and split into " +
+                          std::to_string(stored.chunkCount) + " packages\n    total size of " +
+                          std::to_string(stored.chunkBytes) + " bytes\n");
     EXPECT_EQ(readFile("alpha.zip-package.tmp"), u32(alphaSum) + alphaRecord());
     EXPECT_EQ(readFile("beta.zip-package.tmp"), u32(betaSum) + betaRecord());
     EXPECT_FALSE(fs::exists("alpha.zip"));
     EXPECT_FALSE(fs::exists("beta.zip"));
 }
 
-TEST_F(CatalogueBuilderTest, NoAllReusesCacheFilesWithoutDownloading)
+// Starting with no input and typed answers are run end to end; nOall and a
+// moved URL are not. Its cached record keeps the URL it was indexed from.
+TEST_F(CatalogueBuilderTest, NoAllUsesTheCacheFilesEvenForAMovedUrl)
 {
     uint32_t alphaSum = publishAlpha();
     uint32_t betaSum = publishBeta();
     configure(http.url("/alpha.zip"));
     configure(http.url("/beta.zip"), Settings::kOptionalPackage);
-    ASSERT_TRUE(build("A"));
-    StoredBlock first;
-    ASSERT_TRUE(loadStored(first));
-    fs::remove(kInfoBlockFileName);
+    ASSERT_TRUE(build("a"));
 
-    // A moved URL with the same file name still finds its cached record,
-    // which keeps the URL it was indexed from.
     config.packageUrls[0] = http.url("/mirror/alpha.zip").c_str();
-    ASSERT_TRUE(build("O"));
-
+    ASSERT_TRUE(build("x\nO"));
     EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + prompt("beta.zip") + "N\n" +
                                        "alpha.zip-package.tmp read..\nbeta.zip-package.tmp read..\n" +
                                        "Addon info chunk created"))
         << output;
     EXPECT_EQ(requestsFor("/alpha.zip"), 1u);
-    EXPECT_EQ(requestsFor("/beta.zip"), 1u);
     EXPECT_EQ(requestsFor("/mirror/alpha.zip"), 0u);
-    StoredBlock second;
-    ASSERT_TRUE(loadStored(second));
-    EXPECT_EQ(second.catalogue, first.catalogue);
-    EXPECT_EQ(second.id >> 32, uint64_t(alphaSum ^ betaSum));
-}
-
-// y, n, skipped characters and answers typed ahead on one line.
-TEST_F(CatalogueBuilderTest, TypedAnswersServeThePromptsInTurn)
-{
-    uint32_t alphaSum = publishAlpha();
-    uint32_t betaSum = publishBeta();
-    uint32_t gammaSum = publish("gamma.zip", {{"g.pbo", "gamma"}});
-    configure(http.url("/alpha.zip"));
-    configure(http.url("/beta.zip"), Settings::kOptionalPackage);
-    configure(http.url("/gamma.zip"));
-    ASSERT_TRUE(build("a"));
-
-    ASSERT_TRUE(build("yxn\n?Y"));
-
-    EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + prompt("beta.zip") + prompt("gamma.zip") + "Downloading "))
-        << output;
-    EXPECT_EQ(count(output, "beta.zip-package.tmp read..\n"), 1u);
-    EXPECT_EQ(requestsFor("/alpha.zip"), 2u);
-    EXPECT_EQ(requestsFor("/beta.zip"), 1u);
-    EXPECT_EQ(requestsFor("/gamma.zip"), 2u);
-    EXPECT_EQ(builtId >> 32, uint64_t(alphaSum ^ betaSum ^ gammaSum));
-}
-
-TEST_F(CatalogueBuilderTest, EndOfInputAnswersNoAndDownloadsOnlyWhatHasNoCache)
-{
-    uint32_t alphaSum = publishAlpha();
-    uint32_t betaSum = publishBeta();
-    configure(http.url("/alpha.zip"));
-    ASSERT_TRUE(build("y"));
-    configure(http.url("/beta.zip"), Settings::kOptionalPackage);
-
-    ASSERT_TRUE(build(""));
-
-    std::string expected = prompt("alpha.zip") + "N\n" + prompt("beta.zip") + "N\n" +
-                           "alpha.zip-package.tmp read..\n" +
-                           "No information block for beta.zip found, forced to download\n" +
-                           indexed("/beta.zip", "beta.zip",
-                                   "Warning: No Kitsync block found, using simple installation method\n"
-                                   "Package name: beta\nInfo URL    : \n");
-    EXPECT_TRUE(startsWith(output, expected)) << output;
-    EXPECT_EQ(requestsFor("/alpha.zip"), 1u);
     StoredBlock stored;
     ASSERT_TRUE(loadStored(stored));
     EXPECT_EQ(stored.catalogue, head() + alphaRecord() + betaRecord());
     EXPECT_EQ(stored.id >> 32, uint64_t(alphaSum ^ betaSum));
-
-    // An answer, then the end: only the later prompts answer themselves.
-    ASSERT_TRUE(build("y"));
-    EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + prompt("beta.zip") + "N\nDownloading ")) << output;
-    EXPECT_EQ(requestsFor("/alpha.zip"), 2u);
-    EXPECT_EQ(requestsFor("/beta.zip"), 1u);
 }
 
-TEST_F(CatalogueBuilderTest, MissingOrShortCacheFileForcesADownload)
+TEST_F(CatalogueBuilderTest, ShortCacheFileForcesADownload)
 {
     uint32_t alphaSum = publishAlpha();
     configure(http.url("/alpha.zip"));
     work.write("alpha.zip-package.tmp", std::string("\x01\x02\x03", 3));
-
     ASSERT_TRUE(build("n"));
-
-    EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + "No information block for alpha.zip found, forced to download\n" +
-                          "Downloading "))
+    EXPECT_TRUE(startsWith(output, prompt("alpha.zip") +
+                                       "No information block for alpha.zip found, forced to download\nDownloading "))
         << output;
     EXPECT_EQ(readFile("alpha.zip-package.tmp"), u32(alphaSum) + alphaRecord());
 
@@ -363,52 +287,12 @@ TEST_F(CatalogueBuilderTest, MissingOrShortCacheFileForcesADownload)
     EXPECT_EQ(builtId >> 32, 0x01020304u);
 }
 
-TEST_F(CatalogueBuilderTest, UnwritableCacheFileIsReportedAndTheBuildGoesOn)
-{
-    publishAlpha();
-    configure(http.url("/alpha.zip"));
-    fs::create_directory("alpha.zip-package.tmp");  // neither readable as a file nor replaceable
-
-    ASSERT_TRUE(build("o"));
-
-    EXPECT_NE(output.find("No information block for alpha.zip found, forced to download\n"), std::string::npos);
-    EXPECT_NE(output.find("Package name: Alpha Pack\nInfo URL    : http://alpha.example/info\n"
-                          "Warning: Could not save alpha.zip-package.tmp, the next build will have to download "
-                          "the package again\n"
-                          "Deleting local copy of alpha.zip\n"),
-              std::string::npos)
-        << output;
-    StoredBlock stored;
-    ASSERT_TRUE(loadStored(stored));
-    EXPECT_EQ(stored.catalogue, head() + alphaRecord());
-}
-
-TEST_F(CatalogueBuilderTest, TwoUrlsWithOneFileNameShareTheLocalFileAndCache)
-{
-    uint32_t firstSum = publish("one/pkg.zip", {{"first.pbo", "first"}});
-    uint32_t secondSum = publish("two/pkg.zip", {{"second.pbo", "second"}});
-    configure(http.url("/one/pkg.zip"));
-    configure(http.url("/two/pkg.zip"));
-
-    ASSERT_TRUE(build("yy"));
-
-    std::string firstRecord =
-        record("one/pkg.zip", "pkg", "", 10, text("addons\\") + listed("first.pbo", "first") + kEnd + kEnd);
-    std::string secondRecord =
-        record("two/pkg.zip", "pkg", "", 10, text("addons\\") + listed("second.pbo", "second") + kEnd + kEnd);
-    StoredBlock stored;
-    ASSERT_TRUE(loadStored(stored));
-    EXPECT_EQ(stored.catalogue, head() + firstRecord + secondRecord);
-    EXPECT_EQ(stored.id >> 32, uint64_t(firstSum ^ secondSum));
-    EXPECT_EQ(readFile("pkg.zip-package.tmp"), u32(secondSum) + secondRecord);
-}
-
 TEST_F(CatalogueBuilderTest, NoPackagesGiveTheHeadAloneStillSealedAndSaved)
 {
     ASSERT_TRUE(build(""));
-
-    EXPECT_EQ(output.find("Download and index"), std::string::npos);
-    EXPECT_TRUE(startsWith(output, "Addon info chunk created and compressed from " + std::to_string(head().size()) + " to ")) << output;
+    EXPECT_TRUE(startsWith(output, "Addon info chunk created and compressed from " + std::to_string(head().size()) +
+                                       " to "))
+        << output;
     StoredBlock stored;
     ASSERT_TRUE(loadStored(stored));
     EXPECT_EQ(stored.catalogue, head());
@@ -450,12 +334,10 @@ TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
         {"broken.zip", "Error: Problems reading the archive\n"},
         {"missing.zip", "Error: Bad URL\n"},
     };
+    publish("good.zip", {{"good.pbo", "good"}});
     for (const auto& failure : cases) {
         SCOPED_TRACE(failure.first);
-        config.packageUrls.removeAll();
-        config.packageKinds.removeAll();
-        publish("good.zip", {{"good.pbo", "good"}});
-        configure(http.url("/good.zip"));
+        configureOnly(http.url("/good.zip"));
         configure(http.url(std::string("/") + failure.first));
 
         EXPECT_FALSE(build("a"));
@@ -466,30 +348,22 @@ TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
         EXPECT_FALSE(fs::exists(kInfoBlockFileName));
         EXPECT_TRUE(fs::exists("good.zip-package.tmp"));  // earlier packages keep their cache
         EXPECT_FALSE(fs::exists(std::string(failure.first) + "-package.tmp"));
-        if (std::string(failure.first) != "missing.zip") {
-            EXPECT_TRUE(fs::exists(failure.first));
-        }
+        EXPECT_EQ(fs::exists(failure.first), std::string(failure.first) != "missing.zip");
     }
 }
 
 TEST_F(CatalogueBuilderTest, UrlsWithoutAUsableFileNameAreRefusedBeforeAnyPrompt)
 {
-    const char* const refused[] = {"http://127.0.0.1/packages/", "http://127.0.0.1/..", "http://127.0.0.1/a:b.zip",
-                                   "http://127.0.0.1/bell\x07.zip"};
-    for (const char* url : refused) {
+    for (const char* url : {"http://127.0.0.1/packages/", "http://127.0.0.1/..", "http://127.0.0.1/a:b.zip",
+                            "http://127.0.0.1/bell\x07.zip"}) {
         SCOPED_TRACE(url);
-        config.packageUrls.removeAll();
-        config.packageKinds.removeAll();
-        configure(http.url("/alpha.zip"));
+        configureOnly(http.url("/alpha.zip"));
         configure(url);
         EXPECT_FALSE(build("a"));
         EXPECT_EQ(output, std::string("Error: Package URL ") + url + " has no usable file name\n");
     }
-
     for (const char* name : {"kitsync.ini", "AddonInfoBlock.udp", "other.zip-package.tmp", "kitsync.ini. ."}) {
-        config.packageUrls.removeAll();
-        config.packageKinds.removeAll();
-        configure(http.url(std::string("/") + name));
+        configureOnly(http.url(std::string("/") + name));
         EXPECT_FALSE(build("a"));
         EXPECT_EQ(output, "Error: Package URL " + http.url(std::string("/") + name) +
                               " would be downloaded over the server's own file " + name + "\n");
@@ -501,22 +375,15 @@ TEST_F(CatalogueBuilderTest, UrlsWithoutAUsableFileNameAreRefusedBeforeAnyPrompt
 // The local name keeps a URL's query part and escapes as they are.
 TEST_F(CatalogueBuilderTest, QueryPartsAndEscapesStayInTheLocalName)
 {
-    uint32_t alphaSum = publishAlpha();
-    publish("My Beta.zip", {{"B.pbo", kBetaPbo}});
-    configure(http.url("/alpha.zip?v=2"));
-    configure(http.url("/My%20Beta.zip"));
-    ASSERT_TRUE(build("yy"));
-    EXPECT_TRUE(startsWith(output, prompt("alpha.zip?v=2") + prompt("My%20Beta.zip") + "Downloading " +
-                                       http.url("/alpha.zip?v=2") + "\n"));
-    EXPECT_NE(output.find("Deleting local copy of alpha.zip?v=2\nDownloading " + http.url("/My%20Beta.zip") + "\n"),
-              std::string::npos);
-    EXPECT_EQ(requestsFor("/alpha.zip?v=2"), 1u);
-    std::string plainUrl = text(http.url("/alpha.zip"));
-    std::string expected = text(http.url("/alpha.zip?v=2")) + alphaRecord().substr(plainUrl.size());
-    EXPECT_EQ(readFile("alpha.zip?v=2-package.tmp"), u32(alphaSum) + expected);
-    EXPECT_TRUE(fs::exists("My%20Beta.zip-package.tmp"));
-    EXPECT_FALSE(fs::exists("alpha.zip?v=2"));
-    EXPECT_FALSE(fs::exists("My%20Beta.zip"));
+    uint32_t sum = publish("My Beta.zip", {{"B.pbo", kBetaPbo}});
+    std::string url = http.url("/My%20Beta.zip?v=2");
+    configure(url);
+    ASSERT_TRUE(build("y"));
+    EXPECT_TRUE(startsWith(output, prompt("My%20Beta.zip?v=2") + "Downloading " + url + "\n")) << output;
+    EXPECT_NE(output.find("Deleting local copy of My%20Beta.zip?v=2\n"), std::string::npos) << output;
+    EXPECT_EQ(requestsFor("/My%20Beta.zip?v=2"), 1u);
+    EXPECT_TRUE(startsWith(readFile("My%20Beta.zip?v=2-package.tmp"), u32(sum) + text(url)));
+    EXPECT_FALSE(fs::exists("My%20Beta.zip?v=2"));
 }
 
 // The demo configuration lists its packages by file: URLs; one that names
@@ -533,12 +400,11 @@ TEST_F(CatalogueBuilderTest, FileUrlsAreIndexedUnlessTheyNameTheirOwnDownloadFil
     fs::copy_file(site.path("alpha.zip"), "alpha.zip");
     std::string package = readFile("alpha.zip");
     std::string folder = fs::current_path().string();
-    for (const std::string& url : {"file://" + folder + "/alpha.zip", "FILE://localhost/%2F" + folder.substr(1) + "/./alpha.zip",
+    for (const std::string& url : {"file://" + folder + "/alpha.zip",
+                                   "FILE://localhost/%2F" + folder.substr(1) + "/./alpha.zip",
                                    "file:" + folder + "/alpha.zip"}) {
         SCOPED_TRACE(url);
-        config.packageUrls.removeAll();
-        config.packageKinds.removeAll();
-        configure(url);
+        configureOnly(url);
         EXPECT_FALSE(build("y"));
         EXPECT_EQ(output, "Error: Package URL " + url +
                               " names alpha.zip in the working folder, which the download would overwrite\n");
@@ -547,15 +413,10 @@ TEST_F(CatalogueBuilderTest, FileUrlsAreIndexedUnlessTheyNameTheirOwnDownloadFil
 }
 
 // The builds above cover slashes, query parts, folder URLs and cache names.
-TEST(UrlFileName, IsThePartAfterTheLastSlashOfEitherKind)
+TEST(UrlFileName, TakesThePartAfterEitherSlashAndKeepsItInTheWorkingFolder)
 {
     EXPECT_STREQ(urlFileName("http://host/a\\b/c\\pkg.zip").c_str(), "pkg.zip");
-    EXPECT_STREQ(urlFileName("http://host/a\\b/c").c_str(), "c");
     EXPECT_STREQ(urlFileName("pkg.zip").c_str(), "pkg.zip");
-}
-
-TEST(UrlFileName, UsableLocalNamesStayInTheWorkingFolder)
-{
     for (const char* name : {"pkg.zip", "My Mod (v1.2) [beta],final~=+.zip", "-x_", "...", ".hidden", "file.zip?v=2",
                              "My%20Mod.zip", "a%2F..%2Fb.zip", "mod\xc3\xa9!#&'@$.zip"})
         EXPECT_TRUE(isUsableLocalName(name)) << name;

@@ -3,7 +3,6 @@
 #include "CatalogueBytes.h"
 #include "FakeCatalogueServer.h"
 #include "SealedCatalogue.h"
-#include "platform/HostResolver.h"
 
 #include <gtest/gtest.h>
 
@@ -26,97 +25,85 @@ public:
     std::vector<FetchProgress> seen;
 };
 
+FakeServerSetup setupFor(const Bytes& image)
+{
+    FakeServerSetup setup;
+    setup.chunks = sealImage(image);
+    return setup;
+}
+
+// A fake server made from a setup, and a fetcher that talks to it.
 struct Session {
-    explicit Session(const FakeCatalogueServer& server) : link(platform::ipv4Address(127, 0, 0, 1), server.port())
+    explicit Session(FakeServerSetup setup)
+        : server(std::move(setup)), link(platform::ipv4Address(127, 0, 0, 1), server.port())
     {
         EXPECT_TRUE(link.open());
     }
 
-    // Queries, then fetches; the image when everything worked.
+    // Queries, then fetches; false, with the error, when the transfer fails.
     bool fetch(Bytes& image, std::string& error, FetchObserver* observer = nullptr)
     {
         QueryAnswer answer;
-        if (fetcher.query("", answer) != QueryStatus::answered) {
-            error = "no answer";
-            return false;
-        }
+        EXPECT_EQ(fetcher.query("", answer), QueryStatus::answered);
         ChunkCollector collector(answer.chunkCount);
         return fetcher.fetchChunks(collector, observer, error) &&
                inflateCompressedBlock(collector.compressedBlock(), image, error);
     }
 
+    void expectImage(const Bytes& image, FetchObserver* observer = nullptr)
+    {
+        Bytes fetched;
+        std::string error;
+        EXPECT_TRUE(fetch(fetched, error, observer)) << error;
+        EXPECT_EQ(fetched, image);
+    }
+
+    FakeCatalogueServer server;
     ServerLink link;
     CatalogueFetcher fetcher{link, quickSettings()};
 };
-
-FakeServerSetup setupFor(const Bytes& image)
-{
-    SealedCatalogue sealed = sealImage(image);
-    FakeServerSetup setup;
-    setup.chunks = sealed.chunks;
-    setup.id = sealed.id;
-    return setup;
-}
-
-TEST(CatalogueFetcher, QueryReadsTheLongAnswer)
-{
-    FakeServerSetup setup = setupFor(sampleCatalogue());
-    setup.id = 0x12000003E8ull;
-    setup.gameState = 2;
-    setup.stateAgeMs = 5000;
-    FakeCatalogueServer server(setup);
-    Session session(server);
-    QueryAnswer answer;
-    ASSERT_EQ(session.fetcher.query("", answer), QueryStatus::answered);
-    EXPECT_EQ(answer.chunkCount, setup.chunks.size());
-    EXPECT_EQ(answer.infoBlockId, 0x12000003E8ull);
-    EXPECT_TRUE(answer.hasGameState);
-    EXPECT_EQ(answer.gameState, 2);
-    EXPECT_EQ(answer.stateAgeMs, 5000u);
-}
 
 TEST(CatalogueFetcher, PasswordDecidesBetweenAnswerAndRefusal)
 {
     FakeServerSetup setup = setupFor(sampleCatalogue());
     setup.password = "Secret";
-    FakeCatalogueServer server(setup);
-    Session session(server);
+    setup.id = 0x12000003E8ull;
+    Session session(setup);
     QueryAnswer answer;
     EXPECT_EQ(session.fetcher.query("secret", answer), QueryStatus::refused);
     EXPECT_EQ(session.fetcher.query("", answer), QueryStatus::refused);
-    EXPECT_EQ(session.fetcher.query("Secret", answer), QueryStatus::answered);
-    EXPECT_EQ(server.queries(), 3u);
-}
+    ASSERT_EQ(session.fetcher.query("Secret", answer), QueryStatus::answered);
+    EXPECT_EQ(answer.chunkCount, setup.chunks.size());
+    EXPECT_EQ(answer.infoBlockId, 0x12000003E8ull);
+    EXPECT_EQ(session.server.counts().queries, 3u);
 
-TEST(CatalogueFetcher, SilentServerGetsEveryAttemptThenNoAnswer)
-{
-    FakeServerSetup setup = setupFor(sampleCatalogue());
     setup.answerQueries = false;
-    FakeCatalogueServer server(setup);
-    Session session(server);
-    QueryAnswer answer;
-    EXPECT_EQ(session.fetcher.query("", answer), QueryStatus::noAnswer);
-    EXPECT_EQ(server.queries(), quickSettings().queryAttempts);
+    Session silent(setup);
+    EXPECT_EQ(silent.fetcher.query("Secret", answer), QueryStatus::noAnswer);
+    EXPECT_EQ(silent.server.counts().queries, quickSettings().queryAttempts);
 }
 
-TEST(CatalogueFetcher, CleanTransferNeedsNoResend)
+// A lost chunk request is repeated; neither case needs a resend.
+TEST(CatalogueFetcher, WholeTransferNeedsNoResend)
 {
     Bytes image = bulkyCatalogue(60);
-    FakeCatalogueServer server(setupFor(image));
-    Session session(server);
-    Recorder recorder;
-    Bytes fetched;
-    std::string error;
-    ASSERT_TRUE(session.fetch(fetched, error, &recorder)) << error;
-    EXPECT_EQ(fetched, image);
-    EXPECT_EQ(server.chunkRequests(), 1u);
-    EXPECT_TRUE(server.resendRequests().empty());
-    ASSERT_FALSE(recorder.seen.empty());
-    EXPECT_EQ(recorder.seen.back().received, recorder.seen.back().total);
+    for (uint32_t unheard : {0u, 1u}) {
+        SCOPED_TRACE(std::to_string(unheard) + " chunk requests unheard");
+        FakeServerSetup setup = setupFor(image);
+        setup.ignoreChunkRequests = unheard;
+        Session session(setup);
+        Recorder recorder;
+        session.expectImage(image, &recorder);
+        EXPECT_EQ(session.server.counts().chunkRequests, 1 + unheard);
+        EXPECT_TRUE(session.server.counts().resends.empty());
+        ASSERT_FALSE(recorder.seen.empty());
+        EXPECT_EQ(recorder.seen.back().received, recorder.seen.back().total);
+    }
 }
 
-// The last chunk is the hard case: nothing behind it reveals the loss, so
-// only the silence after the queue has drained can.
+// Each lost or damaged chunk is asked for once. The last chunk is the hard
+// case: nothing behind it reveals the loss, so only the silence after the
+// queue has drained can.
 TEST(CatalogueFetcher, LostAndCorruptChunksComeBackByResendOnce)
 {
     Bytes image = bulkyCatalogue(120);
@@ -125,16 +112,11 @@ TEST(CatalogueFetcher, LostAndCorruptChunksComeBackByResendOnce)
     ASSERT_GT(last, 6);
     setup.dropFirst = {1, 4, last};
     setup.corruptFirst = {2, 5};
-    FakeCatalogueServer server(setup);
-    Session session(server);
-    Bytes fetched;
-    std::string error;
-    ASSERT_TRUE(session.fetch(fetched, error)) << error;
-    EXPECT_EQ(fetched, image);
-
+    Session session(setup);
+    session.expectImage(image);
     std::map<uint16_t, uint32_t> expected = {{1, 1}, {2, 1}, {4, 1}, {5, 1}, {last, 1}};
-    EXPECT_EQ(server.resendRequests(), expected);
-    EXPECT_EQ(server.chunkRequests(), 1u);
+    EXPECT_EQ(session.server.counts().resends, expected);
+    EXPECT_EQ(session.server.counts().chunkRequests, 1u);
     EXPECT_EQ(session.fetcher.progress().corrupt, 2u);
     EXPECT_EQ(session.fetcher.progress().resendRequests, 5u);
 }
@@ -148,28 +130,9 @@ TEST(CatalogueFetcher, SlowPacedServerIsNotRushed)
     ASSERT_GE(setup.chunks.size(), 5u);
     setup.sendDelayMs = 120;
     setup.dropFirst = {2};
-    FakeCatalogueServer server(setup);
-    Session session(server);
-    Bytes fetched;
-    std::string error;
-    ASSERT_TRUE(session.fetch(fetched, error)) << error;
-    EXPECT_EQ(fetched, image);
-    EXPECT_EQ(server.resendRequests(), (std::map<uint16_t, uint32_t>{{2, 1}}));
-}
-
-TEST(CatalogueFetcher, LostChunkRequestIsRepeated)
-{
-    Bytes image = sampleCatalogue();
-    FakeServerSetup setup = setupFor(image);
-    setup.ignoreChunkRequests = 1;
-    FakeCatalogueServer server(setup);
-    Session session(server);
-    Bytes fetched;
-    std::string error;
-    ASSERT_TRUE(session.fetch(fetched, error)) << error;
-    EXPECT_EQ(fetched, image);
-    EXPECT_EQ(server.chunkRequests(), 2u);
-    EXPECT_TRUE(server.resendRequests().empty());
+    Session session(setup);
+    session.expectImage(image);
+    EXPECT_EQ(session.server.counts().resends, (std::map<uint16_t, uint32_t>{{2, 1}}));
 }
 
 // A server that stops halfway is asked for each missing chunk once per
@@ -179,17 +142,15 @@ TEST(CatalogueFetcher, GivesUpOnAServerThatFallsSilent)
     FakeServerSetup setup = setupFor(bulkyCatalogue(200));
     setup.sendAtMost = 3;
     size_t total = setup.chunks.size();
-    FakeCatalogueServer server(setup);
-    Session session(server);
+    Session session(setup);
     Bytes fetched;
     std::string error;
     ASSERT_FALSE(session.fetch(fetched, error));
     EXPECT_EQ(error.rfind("the server stopped sending: 3 of " + std::to_string(total) +
-                              " chunks received, still missing 3, 4, 5",
-                          0),
+                              " chunks received, still missing 3, 4, 5", 0),
               0u)
         << error;
-    std::map<uint16_t, uint32_t> resends = server.resendRequests();
+    std::map<uint16_t, uint32_t> resends = session.server.counts().resends;
     EXPECT_EQ(resends.size(), total - 3);
     for (const auto& [index, count] : resends)
         EXPECT_EQ(count, quickSettings().maxFruitlessRounds) << "chunk " << index;

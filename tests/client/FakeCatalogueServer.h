@@ -1,9 +1,13 @@
 #pragma once
 
+#include "platform/Clock.h"
+#include "platform/HostResolver.h"
+#include "platform/SocketWait.h"
 #include "platform/UdpSocket.h"
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -14,7 +18,7 @@
 // A stand-in for the catalogue server on 127.0.0.1 that speaks the query
 // and chunk protocol from a thread of its own and can lose or damage
 // chunk datagrams on purpose. Paced like the real one: one datagram per
-// pass, one pass per sendDelayMs.
+// pass, one pass per sendDelayMs. It serves one client at a time.
 struct FakeServerSetup {
     std::vector<std::vector<uint8_t>> chunks;
     uint64_t id = 0;
@@ -29,46 +33,124 @@ struct FakeServerSetup {
     bool answerQueries = true;
 };
 
+// What the server has heard so far.
+struct FakeServerCounts {
+    uint32_t queries = 0;
+    uint32_t chunkRequests = 0;
+    std::map<uint16_t, uint32_t> resends;
+};
+
 class FakeCatalogueServer {
 public:
-    explicit FakeCatalogueServer(FakeServerSetup setup);
-    ~FakeCatalogueServer();
+    explicit FakeCatalogueServer(FakeServerSetup setup) : setup(std::move(setup))
+    {
+        socket = platform::openSocket(platform::SocketKind::datagram);
+        platform::bindSocket(socket, platform::ipv4Address(127, 0, 0, 1), 0);
+        boundPort = platform::localPort(socket);
+        thread = std::thread([this] { run(); });
+    }
+    ~FakeCatalogueServer()
+    {
+        stopping = true;
+        thread.join();
+        platform::closeSocket(socket);
+    }
     FakeCatalogueServer(const FakeCatalogueServer&) = delete;
     FakeCatalogueServer& operator=(const FakeCatalogueServer&) = delete;
 
     uint16_t port() const { return boundPort; }
-
-    // What the server has seen so far.
-    uint32_t queries() const;
-    uint32_t chunkRequests() const;
-    std::map<uint16_t, uint32_t> resendRequests() const;
+    FakeServerCounts counts() const
+    {
+        std::lock_guard<std::mutex> hold(countsLock);
+        return heard;
+    }
 
 private:
-    void run();
-    void handle(const uint8_t* datagram, int32_t size, uint32_t address, uint16_t port);
-    struct Client {
-        uint32_t address;
-        uint16_t port;
-        std::vector<uint16_t> queue;
-    };
+    static uint16_t u16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+    static void putLe(std::vector<uint8_t>& out, uint64_t value, int bytes)
+    {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
 
-    Client& clientFor(uint32_t address, uint16_t port);
-    void queueAll(uint32_t address, uint16_t port);
-    void pump();
-    std::vector<uint8_t> transmitted(uint16_t index);
+    void run()
+    {
+        std::vector<uint8_t> buffer(65536);
+        uint32_t lastPass = platform::tickCount();
+        while (!stopping) {
+            if (platform::waitUntilReadable(socket, setup.sendDelayMs) == platform::SocketWait::readable) {
+                int32_t size = platform::receiveFrom(socket, buffer.data(), 65536, &clientAddress, &clientPort);
+                if (size >= 4)
+                    handle(buffer.data(), size);
+            }
+            if (platform::tickCount() - lastPass >= setup.sendDelayMs) {
+                lastPass = platform::tickCount();
+                sendNext();
+            }
+        }
+    }
+
+    void handle(const uint8_t* datagram, int32_t size)
+    {
+        uint16_t command = u16At(datagram + 2);
+        std::lock_guard<std::mutex> hold(countsLock);
+        if (command == 0 && size > 4 && datagram[size - 1] == 0) {
+            ++heard.queries;
+            if (setup.answerQueries)
+                answer(reinterpret_cast<const char*>(datagram + 4));
+        } else if (command == 1 && size == 4) {
+            if (++heard.chunkRequests > setup.ignoreChunkRequests) {
+                for (size_t i = 0; i < setup.chunks.size(); ++i)
+                    queue.push_back(static_cast<uint16_t>(i));
+            }
+        } else if (command == 2 && size == 6 && u16At(datagram + 4) < setup.chunks.size()) {
+            ++heard.resends[u16At(datagram + 4)];
+            queue.push_back(u16At(datagram + 4));
+        }
+    }
+
+    void answer(const std::string& password)
+    {
+        std::vector<uint8_t> reply;
+        if (!setup.password.empty() && password != setup.password) {
+            putLe(reply, 0xFFFF8001u, 4);
+        } else {
+            putLe(reply, 0x8000, 2);
+            putLe(reply, setup.chunks.size(), 2);
+            putLe(reply, setup.id, 8);
+            putLe(reply, setup.stateAgeMs, 4);
+            putLe(reply, setup.gameState, 2);
+        }
+        platform::sendTo(socket, clientAddress, clientPort, reply.data(), static_cast<int32_t>(reply.size()));
+    }
+
+    void sendNext()
+    {
+        if (queue.empty() || datagramsSent == setup.sendAtMost)
+            return;
+        ++datagramsSent;
+        uint16_t index = queue.front();
+        queue.pop_front();
+        std::vector<uint8_t> datagram = setup.chunks[index];
+        bool first = ++timesSent[index] == 1;
+        if (first && setup.dropFirst.count(index) != 0)
+            return;
+        if (first && setup.corruptFirst.count(index) != 0)
+            datagram[2] ^= 0x5A;
+        platform::sendTo(socket, clientAddress, clientPort, datagram.data(), static_cast<int32_t>(datagram.size()));
+    }
 
     FakeServerSetup setup;
     platform::SocketHandle socket;
     uint16_t boundPort = 0;
-    std::vector<Client> clients;
+    uint32_t clientAddress = 0;  // the sender of the last datagram
+    uint16_t clientPort = 0;
+    std::deque<uint16_t> queue;
     std::map<uint16_t, uint32_t> timesSent;
     uint32_t datagramsSent = 0;
-    uint32_t chunkRequestsHeard = 0;
 
-    mutable std::mutex statsLock;
-    uint32_t queryCount = 0;
-    uint32_t chunkRequestCount = 0;
-    std::map<uint16_t, uint32_t> resendCounts;
+    mutable std::mutex countsLock;
+    FakeServerCounts heard;
 
     std::atomic<bool> stopping{false};
     std::thread thread;

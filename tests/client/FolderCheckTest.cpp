@@ -1,8 +1,8 @@
 #include "client/FolderCheck.h"
 
 #include "CatalogueBytes.h"
-#include "ScratchFolder.h"
 #include "client/CatalogueDecoder.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +19,14 @@ const std::string kCore = "core contents";
 const std::string kDeep = "deep";
 const std::string kMap = "a map";
 
+Catalogue decoded(const CatalogueBytes& out)
+{
+    Catalogue catalogue;
+    std::string error;
+    EXPECT_TRUE(decodeCatalogue(out.bytes.data(), out.bytes.size(), catalogue, error)) << error;
+    return catalogue;
+}
+
 // A required package with a nested tree and an optional one, described
 // with the sizes and CRCs of the contents above.
 Catalogue gameCatalogue()
@@ -30,51 +38,51 @@ Catalogue gameCatalogue()
     out.file("core.pbo", 13, crcOf(kCore)).end().end();
     out.package("http://x/maps.zip", 1, "Maps", "", 3);
     out.folder("maps\\").file("map.pbo", 5, crcOf(kMap)).end().end();
-    Catalogue catalogue;
-    std::string error;
-    EXPECT_TRUE(decodeCatalogue(out.bytes.data(), out.bytes.size(), catalogue, error)) << error;
-    return catalogue;
+    return decoded(out);
 }
 
 // The disk spells names in capitals where the catalogue has lower case, and
 // holds "Addons" and "addons" side by side, as a careless copy onto a
 // case-sensitive disk can leave them.
-void writeMatchingFolder(const ScratchFolder& folder)
+void writeMatchingFolder(const TempFolder& folder)
 {
     folder.write("Addons/Sub/Deep.PBO", kDeep);
     folder.write("addons/CORE.pbo", kCore);
     folder.write("Maps/map.pbo", kMap);
 }
 
-FolderCheck checked(const ScratchFolder& folder)
+FolderCheck checked(const TempFolder& folder)
 {
     FolderCheck check;
     std::string error;
-    EXPECT_TRUE(checkFolder(gameCatalogue(), folder.path(), check, error)) << error;
+    EXPECT_TRUE(checkFolder(gameCatalogue(), folder.folder(), check, error)) << error;
     return check;
 }
 
-TEST(FolderCheck, MatchingFolderIsCompleteIgnoringCase)
+// Names match ignoring case; only the required package's faults make the
+// folder incomplete.
+TEST(FolderCheck, IgnoresCaseAndReportsMissingResizedAndChangedFiles)
 {
-    ScratchFolder folder;
+    TempFolder folder;
     writeMatchingFolder(folder);
     FolderCheck check = checked(folder);
     EXPECT_TRUE(check.requiredComplete());
     EXPECT_EQ(check.filesChecked(), 3u);
     EXPECT_EQ(check.faultyFiles(), 0u);
-}
 
-TEST(FolderCheck, ReportsMissingResizedAndChangedFiles)
-{
-    ScratchFolder folder;
-    writeMatchingFolder(folder);
-    folder.remove("Addons/Sub/Deep.PBO");
-    folder.write("addons/CORE.pbo", "core Contents");  // same size, other bytes
     folder.write("Maps/map.pbo", "a longer map");
+    check = checked(folder);
+    EXPECT_TRUE(check.requiredComplete());
+    ASSERT_EQ(check.packages[1].findings.size(), 1u);
+    const FileFinding& map = check.packages[1].findings[0];
+    EXPECT_EQ(map.fault, FileFault::sizeDiffers);
+    EXPECT_EQ(map.actualSize, 12u);
+    EXPECT_EQ(map.expectedSize, 5u);
 
-    FolderCheck check = checked(folder);
+    std::filesystem::remove(folder.path("Addons/Sub/Deep.PBO"));
+    folder.write("addons/CORE.pbo", "core Contents");  // same size, other bytes
+    check = checked(folder);
     EXPECT_FALSE(check.requiredComplete());
-    ASSERT_EQ(check.packages.size(), 2u);
     const std::vector<FileFinding>& core = check.packages[0].findings;
     ASSERT_EQ(core.size(), 2u);
     EXPECT_EQ(core[0].path, "addons\\sub\\deep.pbo");
@@ -82,33 +90,18 @@ TEST(FolderCheck, ReportsMissingResizedAndChangedFiles)
     EXPECT_EQ(core[1].path, "addons\\core.pbo");
     EXPECT_EQ(core[1].fault, FileFault::crcDiffers);
     EXPECT_EQ(core[1].actualCrc, crcOf("core Contents"));
-    const std::vector<FileFinding>& maps = check.packages[1].findings;
-    ASSERT_EQ(maps.size(), 1u);
-    EXPECT_EQ(maps[0].fault, FileFault::sizeDiffers);
-    EXPECT_EQ(maps[0].actualSize, 12u);
-    EXPECT_EQ(maps[0].expectedSize, 5u);
-}
-
-TEST(FolderCheck, OptionalPackagesMayDiffer)
-{
-    ScratchFolder folder;
-    writeMatchingFolder(folder);
-    folder.remove("Maps/map.pbo");
-    FolderCheck check = checked(folder);
-    EXPECT_EQ(check.count(FileFault::missing), 1u);
-    EXPECT_TRUE(check.requiredComplete());
 }
 
 // A folder where a file should be is not the file, nor the other way round.
 TEST(FolderCheck, KindOfEntryMustMatch)
 {
-    ScratchFolder fileAsFolder;
+    TempFolder fileAsFolder;
     writeMatchingFolder(fileAsFolder);
-    fileAsFolder.remove("addons/CORE.pbo");
+    std::filesystem::remove(fileAsFolder.path("addons/CORE.pbo"));
     fileAsFolder.write("addons/core.pbo/inner", kCore);
     EXPECT_EQ(checked(fileAsFolder).packages[0].findings.size(), 1u);
 
-    ScratchFolder folderAsFile;
+    TempFolder folderAsFile;
     folderAsFile.write("addons", "not a folder");
     folderAsFile.write("maps/map.pbo", kMap);
     FolderCheck check = checked(folderAsFile);
@@ -118,28 +111,16 @@ TEST(FolderCheck, KindOfEntryMustMatch)
 
 TEST(FolderCheck, NamesThatLeaveTheFolderAreNotFollowed)
 {
-    ScratchFolder folder;
+    TempFolder folder;
     folder.write("inside/secret.txt", "top secret");
     CatalogueBytes out;
-    out.head("S", "", "", "", "", 1);
-    out.package("u", 1, "Evil", "", 10);
+    out.head("S", "", "", "", "", 1).package("u", 1, "Evil", "", 10);
     out.folder("..\\").file("secret.txt", 10, crcOf("top secret")).end().end();
-    Catalogue catalogue;
-    std::string error;
-    ASSERT_TRUE(decodeCatalogue(out.bytes.data(), out.bytes.size(), catalogue, error)) << error;
     FolderCheck check;
-    ASSERT_TRUE(checkFolder(catalogue, folder.path("inside"), check, error));
+    std::string error;
+    ASSERT_TRUE(checkFolder(decoded(out), folder.path("inside"), check, error));
     EXPECT_EQ(check.count(FileFault::unsafeName), 1u);
     EXPECT_FALSE(check.requiredComplete());
-}
-
-TEST(FolderCheck, UnreadableFolderIsAnError)
-{
-    ScratchFolder folder;
-    FolderCheck check;
-    std::string error;
-    EXPECT_FALSE(checkFolder(gameCatalogue(), folder.path("absent"), check, error));
-    EXPECT_EQ(error, "cannot read the folder " + folder.path("absent"));
 }
 
 }  // namespace

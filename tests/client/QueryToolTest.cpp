@@ -1,8 +1,8 @@
 #include "CatalogueBytes.h"
 #include "FakeCatalogueServer.h"
-#include "ScratchFolder.h"
 #include "SealedCatalogue.h"
 #include "client/QueryOptions.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ std::string quoted(const std::string& text)
 
 ToolRun runQuery(const std::vector<std::string>& arguments)
 {
-    ScratchFolder scratch;
+    TempFolder scratch;
     std::string command = quoted(KITSYNC_QUERY_PROGRAM);
     for (const std::string& argument : arguments)
         command += " " + quoted(argument);
@@ -40,17 +40,16 @@ ToolRun runQuery(const std::vector<std::string>& arguments)
     ToolRun run;
     if (std::system(command.c_str()) != 0)
         return run;
-    run.status = std::atoi(scratch.read("status").c_str());
-    run.out = scratch.read("out");
-    run.err = scratch.read("err");
+    run.status = std::atoi(readFile(scratch.path("status")).c_str());
+    run.out = readFile(scratch.path("out"));
+    run.err = readFile(scratch.path("err"));
     return run;
 }
 
 FakeServerSetup sampleSetup()
 {
-    SealedCatalogue sealed = sealImage(sampleCatalogue());
     FakeServerSetup setup;
-    setup.chunks = sealed.chunks;
+    setup.chunks = sealImage(sampleCatalogue());
     setup.id = 0x12000003E8ull;
     setup.gameState = 2;
     setup.stateAgeMs = 5000;
@@ -67,19 +66,26 @@ bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-TEST(QueryTool, PrintsTheQueryAndTheWholeCatalogue)
+TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImage)
 {
-    FakeCatalogueServer server(sampleSetup());
-    ToolRun run = runQuery({endpointOf(server), "--timeout", "200"});
+    FakeServerSetup setup = sampleSetup();
+    FakeCatalogueServer server(setup);
+    TempFolder scratch;
+    ToolRun run = runQuery({endpointOf(server), "--timeout", "200", "--save", scratch.path("image.bin")});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     EXPECT_EQ(run.err, "") << "no progress bar when standard error is a file";
-    for (const char* line : {"  Catalogue:     12000003e8\n", "  Game state:    2, held for 5.0 s\n",
-                             "  Name:          Kit \"One\"\n", "  Deactivations: mod_a:mod_b:\n",
-                             "Package 1: Core (required)\n", "  Archive size:  123456 bytes\n",
-                             "Package 2: Maps \xE9t\xE9 (optional)\n", "    addons\\\n", "      sub\\\n",
-                             "        deep.pbo  7 bytes  CRC-32 deadbeef\n", "    readme.txt  5 bytes  CRC-32 00000001\n"})
+    std::vector<std::string> lines = {"  Catalogue:     12000003e8\n", "  Game state:    2, held for 5.0 s\n",
+                                      "  Name:          Kit \"One\"\n", "  Deactivations: mod_a:mod_b:\n",
+                                      "  Files:         4\n", "Package 1: Core (required)\n",
+                                      "  Archive size:  123456 bytes\n", "Package 2: Maps \xE9t\xE9 (optional)\n",
+                                      "    addons\\\n", "      sub\\\n", "        deep.pbo  7 bytes  CRC-32 deadbeef\n",
+                                      "    readme.txt  5 bytes  CRC-32 00000001\n"};
+    lines.push_back("  Chunks:        " + std::to_string(setup.chunks.size()) + "\n");
+    for (const std::string& line : lines)
         EXPECT_TRUE(contains(run.out, line)) << line << "\n" << run.out;
-    EXPECT_EQ(server.chunkRequests(), 1u);
+    EXPECT_EQ(server.counts().chunkRequests, 1u);
+    std::vector<uint8_t> image = sampleCatalogue();
+    EXPECT_EQ(readFile(scratch.path("image.bin")), std::string(image.begin(), image.end()));
 }
 
 TEST(QueryTool, JsonIsValidAndEscaped)
@@ -87,17 +93,18 @@ TEST(QueryTool, JsonIsValidAndEscaped)
     FakeServerSetup setup = sampleSetup();
     setup.gameState = 0xFFFF;
     FakeCatalogueServer server(setup);
-    ScratchFolder scratch;
+    TempFolder scratch;
     ToolRun run = runQuery({"--json", endpointOf(server), "--timeout", "200"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     scratch.write("report.json", run.out);
     std::string check = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+                        "assert d[\"name\"] == \"Kit \\\"One\\\"\"; "
                         "assert d[\"packages\"][1][\"name\"] == \"Maps \\u00e9t\\u00e9\"; "
-                        "assert d[\"packages\"][0][\"tree\"][0][\"entries\"][0][\"entries\"][0][\"crc\"] == 0xdeadbeef; "
+                        "t = d[\"packages\"][0][\"tree\"]; "
+                        "assert t[0][\"entries\"][0][\"entries\"][0][\"crc\"] == 0xdeadbeef; "
                         "assert d[\"gameState\"] is None and d[\"stateHeldMs\"] == 5000' " +
                         quoted(scratch.path("report.json"));
     EXPECT_EQ(std::system(check.c_str()), 0) << run.out;
-    EXPECT_TRUE(contains(run.out, "\"name\": \"Kit \\\"One\\\"\"")) << run.out;
 }
 
 TEST(QueryTool, DistinctStatusForEachFailure)
@@ -131,33 +138,25 @@ TEST(QueryTool, DistinctStatusForEachFailure)
 // that knows only the game port must find it there too.
 TEST(QueryTool, GamePortFindsAServerOnItsSecondPort)
 {
-    FakeCatalogueServer server(sampleSetup());
-    ASSERT_GT(server.port(), 40);
-    std::string gamePort = std::to_string(server.port() - 40);
-    ToolRun run = runQuery({"127.0.0.1", "--game-port", gamePort, "--timeout", "100"});
-    ASSERT_EQ(run.status, kExitOk) << run.err;
-    EXPECT_TRUE(contains(run.out, "Server " + endpointOf(server) + "\n")) << run.out;
-    EXPECT_TRUE(contains(run.out, "deep.pbo")) << run.out;
-    EXPECT_EQ(server.queries(), 1u);
-
+    FakeServerSetup setup = sampleSetup();
+    setup.gameState = 0xFFFF;
+    FakeCatalogueServer server(setup);
     FakeServerSetup mute = sampleSetup();
     mute.answerQueries = false;
     FakeCatalogueServer muteServer(mute);
-    std::string muteGamePort = std::to_string(muteServer.port() - 40);
-    ToolRun silent = runQuery({"127.0.0.1", "--game-port", muteGamePort, "--timeout", "100"});
+    ASSERT_GT(server.port(), 40);
+    ASSERT_GT(muteServer.port(), 40);
+
+    ToolRun run = runQuery({"127.0.0.1", "--game-port", std::to_string(server.port() - 40), "--timeout", "100"});
+    ASSERT_EQ(run.status, kExitOk) << run.err;
+    EXPECT_TRUE(contains(run.out, "Server " + endpointOf(server) + "\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "  Game state:    none known, held for 5.0 s\n")) << run.out;
+    EXPECT_EQ(server.counts().queries, 1u);
+
+    ToolRun silent = runQuery({"127.0.0.1", "--game-port", std::to_string(muteServer.port() - 40), "--timeout", "100"});
     EXPECT_EQ(silent.status, kExitNoAnswer);
     EXPECT_TRUE(contains(silent.err, " or " + endpointOf(muteServer))) << silent.err;
-    EXPECT_EQ(muteServer.queries(), 3u);
-}
-
-TEST(QueryTool, SaveWritesTheUncompressedImage)
-{
-    FakeCatalogueServer server(sampleSetup());
-    ScratchFolder scratch;
-    ToolRun run = runQuery({endpointOf(server), "--save", scratch.path("image.bin"), "--timeout", "200"});
-    ASSERT_EQ(run.status, kExitOk) << run.err;
-    std::vector<uint8_t> image = sampleCatalogue();
-    EXPECT_EQ(scratch.read("image.bin"), std::string(image.begin(), image.end()));
+    EXPECT_EQ(muteServer.counts().queries, 3u);
 }
 
 uint32_t crcOf(const std::string& data)
@@ -172,26 +171,26 @@ std::string crcHex(const std::string& data)
     return text;
 }
 
+// Names on the disk match the catalogue's ignoring case.
 TEST(QueryTool, CheckStatusFollowsTheRequiredFiles)
 {
     CatalogueBytes image;
     image.head("S", "", "", "", "", 1).package("http://x/p.zip", 1, "Pack", "", 10);
     image.folder("addons\\").file("a.pbo", 3, crcOf("aaa")).file("b.pbo", 3, crcOf("bbb")).end().end();
-    SealedCatalogue sealed = sealImage(image.bytes);
     FakeServerSetup setup;
-    setup.chunks = sealed.chunks;
+    setup.chunks = sealImage(image.bytes);
     FakeCatalogueServer server(setup);
-    ScratchFolder game;
+    TempFolder game;
     game.write("AddOns/A.pbo", "aaa");
     game.write("AddOns/b.pbo", "bbb");
 
-    ToolRun whole = runQuery({endpointOf(server), "--check", game.path(), "--timeout", "200"});
+    ToolRun whole = runQuery({endpointOf(server), "--check", game.folder(), "--timeout", "200"});
     EXPECT_EQ(whole.status, kExitOk) << whole.out << whole.err;
     EXPECT_TRUE(contains(whole.out, "\nCheck: 2 files in 1 package, all present and equal\n")) << whole.out;
 
-    game.remove("AddOns/A.pbo");
+    std::filesystem::remove(game.path("AddOns/A.pbo"));
     game.write("AddOns/b.pbo", "bbc");
-    ToolRun broken = runQuery({endpointOf(server), "--check", game.path(), "--timeout", "200"});
+    ToolRun broken = runQuery({endpointOf(server), "--check", game.folder(), "--timeout", "200"});
     EXPECT_EQ(broken.status, kExitCheckFailed);
     EXPECT_TRUE(contains(broken.out, "Package 1: Pack (required): 2 files, 2 at fault\n"
                                      "  missing         addons\\a.pbo\n"
@@ -202,8 +201,9 @@ TEST(QueryTool, CheckStatusFollowsTheRequiredFiles)
                                      "required files are not all present and equal\n"))
         << broken.out;
 
-    EXPECT_EQ(runQuery({endpointOf(server), "--check", game.path("none"), "--timeout", "200"}).status,
-              kExitLocalFailure);
+    ToolRun absent = runQuery({endpointOf(server), "--check", game.path("none"), "--timeout", "200"});
+    EXPECT_EQ(absent.status, kExitLocalFailure);
+    EXPECT_TRUE(contains(absent.err, "cannot read the folder " + game.path("none"))) << absent.err;
 }
 
 }  // namespace

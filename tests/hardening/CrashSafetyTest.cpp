@@ -33,8 +33,8 @@ std::string cacheName(int package)
     return std::string(kNames[package]) + "-package.tmp";
 }
 
-// The uncompressed catalogue a stored block carries; absent when the file
-// does not load or its chunks do not reassemble.
+// The catalogue a stored block carries; absent when it does not load or
+// its chunks do not reassemble.
 std::string storedImage(const std::string& path)
 {
     InfoBlock block;
@@ -51,7 +51,7 @@ std::string storedImage(const std::string& path)
 }
 
 // Where the build was when it died, judged from the last thing it printed
-// (every builder message is flushed as it is printed), in build order.
+// (builder messages are flushed as printed), in build order.
 enum Phase { Prompts, DownloadA, ScanA, DownloadB, ScanB, BlockSave, Saved, PhaseCount };
 const char* const kPhaseNames[PhaseCount] = {
     "prompts", "download of a", "scanning and cache write of a", "download of b",
@@ -84,8 +84,7 @@ Phase phaseOf(const std::string& log, int killMs)
             phase = marker.phase;
         }
     }
-    // After the last answer nothing is printed until the first download
-    // is done.
+    // Nothing is printed from the last answer until the first download ends.
     if (phase == Prompts && killMs > kAnswerDelayMs + 20)
         phase = DownloadA;
     return phase;
@@ -129,13 +128,14 @@ protected:
     void publish(int version) const
     {
         for (int package = 0; package < 2; ++package) {
-            std::filesystem::copy_file(versionPath(package, version), versions.path(std::string("root/") + kNames[package]),
+            std::string published = versions.path("root/" + std::string(kNames[package]));
+            std::filesystem::copy_file(versionPath(package, version), published,
                                        std::filesystem::copy_options::overwrite_existing);
         }
     }
 
-    // Packages come through the drip route: 64 KB pieces 15 ms apart. The
-    // last query word only gives the URL the file name of the package.
+    // Packages come through the drip route, 64 KB pieces 15 ms apart; "as"
+    // only gives the URL the package's file name.
     void configure(const ServerFolder& folder) const
     {
         std::string ini = "port " + std::to_string(gamePort) + "\nsenddelay 11\n";
@@ -146,8 +146,8 @@ protected:
         folder.write("kitsync.ini", ini);
     }
 
-    // Starts the server, lets kitsync-query fetch its catalogue, stops it.
-    // The image is empty when the fetch failed.
+    // Starts the server, lets kitsync-query fetch its catalogue (empty when
+    // that failed), stops it.
     std::string serveAndFetch(const ServerFolder& folder, const std::string& arguments,
                               const std::string& answers, int& status) const
     {
@@ -167,8 +167,7 @@ protected:
 
 TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
 {
-    // References: a complete build of each version, its cache files and
-    // the catalogue it serves.
+    // References: each version's complete build, cache files and catalogue.
     std::string cache[2][2];  // [package][version]
     std::string head;
     int fullBuildMs = 0;
@@ -179,8 +178,7 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
         int status = 0;
         std::string image = serveAndFetch(reference, "-renew", "a", status);
         int readyMs = std::stoi(ServerFolder::read(reference.side("ready.ms")));
-        // The quicker of the two: a reference slowed by a busy machine
-        // would push most kills past the end of the build.
+        // The quicker of the two, lest a busy machine push most kills past the build.
         fullBuildMs = version == 0 ? readyMs : std::min(fullBuildMs, readyMs);
         ASSERT_EQ(status, 0) << ServerFolder::read(reference.side("server.log"));
         ASSERT_FALSE(image.empty()) << ServerFolder::read(reference.side("query.log"));
@@ -209,9 +207,8 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
     configure(folder);
     std::mt19937 random(std::random_device{}());
     std::uniform_real_distribution<double> within(0.0, 1.0);
-    // Kills in builds that download both packages, by moment and phase: the
-    // phases follow each other in this order, which lets later runs aim
-    // at a phase that no kill has met yet.
+    // Kills in builds that download both packages, by moment and phase; as
+    // phases come in this order, later runs can aim at one no kill has met.
     std::vector<std::pair<int, Phase>> timeline;
     int landed[PhaseCount] = {};
     int leftovers = 0;
@@ -231,8 +228,7 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
             answers = random() % 2 ? "yy" : "a";
             killMs = int((runs + within(random)) * fullBuildMs * 1.05 / kRuns);
         } else {
-            // The save itself takes only milliseconds: aiming at it would
-            // mostly miss, so only the longer phases are aimed at.
+            // The save takes only milliseconds: only longer phases are aimed at.
             int missing = 0;
             while (missing < PhaseCount && (landed[missing] > 0 || missing == BlockSave))
                 ++missing;

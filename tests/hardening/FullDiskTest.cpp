@@ -19,10 +19,9 @@ class FullDisk : public testing::Test {
 protected:
     void SetUp() override
     {
+        std::string block = "KITSYNC_START\nPACKAGE full-disk\nINSTALL *.pbo addons\\\nKITSYNC_END\n";
         ASSERT_TRUE(writeZip(packages.path("pkg.zip"),
-                             {{"kitsync.txt", "KITSYNC_START\nPACKAGE full-disk\nINSTALL *.pbo addons\\\nKITSYNC_END\n"},
-                              {"one.pbo", std::string(3000, 'p')},
-                              {"two.pbo", "second"}}));
+                             {{"kitsync.txt", block}, {"one.pbo", std::string(3000, 'p')}, {"two.pbo", "second"}}));
     }
 
     void configure(bool withPackage)

@@ -8,33 +8,28 @@
 
 namespace {
 
-TEST(PathRules, BackslashesAndSplitting)
+std::string parts(const char* path)
 {
-    EXPECT_STREQ(toBackslashes("addons/x/y.pbo").c_str(), "addons\\x\\y.pbo");
-    RefString plain("no\\slash");
-    EXPECT_EQ(toBackslashes(plain).data(), plain.data());  // nothing to change, nothing copied
-    RefString shared("a/b");
-    RefString holder = shared;
-    EXPECT_STREQ(toBackslashes(shared).c_str(), "a\\b");
-    EXPECT_STREQ(holder.c_str(), "a/b");
-
     StringArray parts;
-    splitPath("\\\\a//b\\", parts);
-    ASSERT_EQ(parts.size, 2);
-    EXPECT_STREQ(parts[0].c_str(), "a");
-    EXPECT_STREQ(parts[1].c_str(), "b");
-    splitPath("", parts);
-    EXPECT_EQ(parts.size, 0);
-    splitPath("\\/\\", parts);
-    EXPECT_EQ(parts.size, 0);
+    splitPath(path, parts);
+    std::string joined;
+    for (int32_t i = 0; i < parts.size; ++i)
+        joined += std::string(parts[i].c_str()) + "|";
+    return joined;
+}
 
+TEST(PathRules, BackslashesSplittingAndSafety)
+{
+    RefString shared("addons/x/y.pbo");
+    RefString holder = shared;
+    EXPECT_STREQ(toBackslashes(shared).c_str(), "addons\\x\\y.pbo");
+    EXPECT_STREQ(holder.c_str(), "addons/x/y.pbo");
+    EXPECT_EQ(parts("\\\\a//b\\"), "a|b|");
+    EXPECT_EQ(parts("\\/\\"), "");
     EXPECT_STREQ(fileNameOf("addons\\x.pbo").c_str(), "x.pbo");
     EXPECT_STREQ(fileNameOf("x.pbo").c_str(), "x.pbo");
     EXPECT_STREQ(fileNameOf("addons\\").c_str(), "");
-}
 
-TEST(PathRules, IsSafePath)
-{
     for (const char* unsafe : {"..", "..\\x", "a\\..\\b", "a\\..b", "...", "a\\..foo"})
         EXPECT_FALSE(isSafePath(unsafe)) << unsafe;
     for (const char* safe : {"a..b", "a\\.x", "", ".hidden", "x\\y.", "a.\\.b"})
@@ -81,7 +76,7 @@ TEST(PathRules, WildcardAgreesWithTheRecursiveDefinition)
     std::mt19937 random(12345);
     const char nameBytes[] = "abAB\\.";
     const char patternBytes[] = "abAB\\.*?**";
-    for (int round = 0; round < 200000; ++round) {
+    for (int round = 0; round < 50000; ++round) {
         std::string name, pattern;
         for (int i = random() % 9; i > 0; --i)
             name += nameBytes[random() % 6];

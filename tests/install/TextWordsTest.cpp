@@ -21,20 +21,10 @@ using Words = std::vector<std::string>;
 
 TEST(TakeLine, CutsLinesWithTheirEndings)
 {
-    RefString text("first\r\nsecond\r\n");
-    EXPECT_STREQ(takeLine(text).c_str(), "first\r\n");
-    EXPECT_STREQ(text.c_str(), "second\r\n");
-    EXPECT_STREQ(takeLine(text).c_str(), "second\r\n");
+    RefString text("first\r\nsecond\n\nlast words");
+    for (const char* line : {"first\r\n", "second\n", "\n", "last words", ""})
+        EXPECT_STREQ(takeLine(text).c_str(), line);
     EXPECT_EQ(text.length(), 0);
-    EXPECT_EQ(takeLine(text).length(), 0);
-
-    RefString noFeed("last words");
-    EXPECT_STREQ(takeLine(noFeed).c_str(), "last words");
-    EXPECT_EQ(noFeed.length(), 0);
-
-    RefString bare("\nrest");
-    EXPECT_STREQ(takeLine(bare).c_str(), "\n");
-    EXPECT_STREQ(bare.c_str(), "rest");
 }
 
 TEST(SplitWords, SeparatorsAndQuotes)
@@ -59,7 +49,6 @@ TEST(SplitWords, ReuseLeavesNoStaleWords)
     EXPECT_EQ(words.size, 1);
     EXPECT_STREQ(words[0].c_str(), "five");
     EXPECT_EQ(words[1].length(), 0);
-    EXPECT_EQ(words.capacity, 64);
 }
 
 }  // namespace

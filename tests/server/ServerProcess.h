@@ -43,42 +43,33 @@ public:
         }
     }
 
-    // The server's next console line not yet handed out; every line the
-    // server printed so far stays in `lines`.
-    bool readLine(std::string* line, uint32_t timeoutMs = 3000)
-    {
-        uint32_t start = platform::tickCount();
-        while (cursor == lines.size() && !pullLines()) {
-            if (platform::tickCount() - start >= timeoutMs)
-                return false;
-            platform::sleepMilliseconds(5);
-        }
-        *line = lines[cursor++];
-        return true;
-    }
-
-    // Reads up to and including the first line holding text.
+    // Reads the console up to and including the next line holding text;
+    // every line the server printed so far stays in `lines`.
     bool awaitLine(const std::string& text, std::string* line = nullptr, uint32_t timeoutMs = 3000)
     {
-        std::string next;
-        while (readLine(&next, timeoutMs)) {
-            if (next.find(text) == std::string::npos)
-                continue;
-            if (line != nullptr)
-                *line = next;
-            return true;
+        for (uint32_t start = platform::tickCount();;) {
+            for (; cursor < lines.size(); ++cursor) {
+                if (lines[cursor].find(text) == std::string::npos)
+                    continue;
+                if (line != nullptr)
+                    *line = lines[cursor];
+                ++cursor;
+                return true;
+            }
+            if (!pullLines()) {
+                if (platform::tickCount() - start >= timeoutMs)
+                    return false;
+                platform::sleepMilliseconds(5);
+            }
         }
-        return false;
     }
 
     // Sends a signal (a name such as "TERM") to the server process.
     bool signal(const std::string& name)
     {
         std::string pid = awaitFile("server.pid", 3000);
-        if (pid.empty())
-            return false;
         std::string command = "kill -" + name + " " + pid + " 2>/dev/null";
-        return std::system(command.c_str()) == 0;
+        return !pid.empty() && std::system(command.c_str()) == 0;
     }
 
     // The exit status once the server has ended, with all it printed in
@@ -126,5 +117,5 @@ private:
 
     std::string folder;
     size_t consumed = 0;  // bytes of console.txt already cut into lines
-    size_t cursor = 0;
+    size_t cursor = 0;    // lines already looked at by awaitLine
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // "HH:MM:SS: " at the start of a console line: the length of the stamp,
@@ -22,4 +23,15 @@ inline bool isStamped(const std::string& line, const std::string& message)
 {
     size_t stamp = timeStampLength(line);
     return stamp > 0 && line.compare(stamp, std::string::npos, message) == 0;
+}
+
+// All that was printed to a temporary file; the file is closed.
+inline std::string printedText(std::FILE* file)
+{
+    std::rewind(file);
+    std::string text;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+        text += char(c);
+    std::fclose(file);
+    return text;
 }

