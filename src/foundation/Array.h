@@ -6,13 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <utility>
 
 // Growable array of {size, capacity, storage}. The storage is capacity
 // default-constructed slots; every slot at or past `size` holds an empty
 // value, so growing within the capacity only moves `size`. Shrinking
 // releases the dropped elements but keeps the storage for reuse. Elements
-// are moved by assignment, which for strings and handles is a count
-// increment, never a deep copy. Arrays are never copied as a whole.
+// are moved by move assignment: a handle changes hands without touching its
+// count, a string costs a count increment, nothing is ever deep-copied.
+// Arrays are never copied as a whole.
 template <typename T>
 class Array {
 public:
@@ -53,8 +55,8 @@ public:
         T copy = value;  // the value may live in this array
         setSize(size + 1);
         for (int32_t k = size - 1; k > i; --k)
-            data[k] = data[k - 1];
-        data[i] = copy;
+            data[k] = std::move(data[k - 1]);
+        data[i] = std::move(copy);
         return data[i];
     }
 
@@ -63,7 +65,7 @@ public:
     void removeAt(int32_t i)
     {
         for (int32_t k = i; k < size - 1; ++k)
-            data[k] = data[k + 1];
+            data[k] = std::move(data[k + 1]);
         setSize(size - 1);
     }
 
@@ -80,7 +82,7 @@ private:
         if (fresh == nullptr)
             outOfMemory("array storage");
         for (int32_t i = 0; i < size; ++i)
-            fresh[i] = data[i];
+            fresh[i] = std::move(data[i]);
         delete[] data;
         data = fresh;
         capacity = next;

@@ -22,6 +22,7 @@ public:
             outOfMemory("handle block");
     }
     SharedRef(const SharedRef& other) : block(other.block) { retain(); }
+    SharedRef(SharedRef&& other) noexcept : block(other.block) { other.block = nullptr; }
     ~SharedRef() { release(); }
 
     SharedRef& operator=(const SharedRef& other)
@@ -31,6 +32,18 @@ public:
         Block* old = block;
         block = other.block;
         retain();
+        drop(old);
+        return *this;
+    }
+
+    // Hands the count over: arrays shift handles without touching counts.
+    SharedRef& operator=(SharedRef&& other) noexcept
+    {
+        if (&other == this)
+            return *this;
+        Block* old = block;
+        block = other.block;
+        other.block = nullptr;
         drop(old);
         return *this;
     }
