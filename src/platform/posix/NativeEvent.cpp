@@ -64,13 +64,25 @@ bool takeSignal(NativeEvent* event)
     return read(event->descriptor, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
 }
 
-uint32_t takeFirstSignal(const EventHandle* events, uint32_t count)
+// The first event in index order that is signalled: either news from its
+// socket in this round (noted) or its own signal, which is then taken.
+// Socket news goes straight to the result, without a trip through the
+// event's descriptor; news of a later event than the one returned is
+// signalled there so that the next wait still finds it, and so is news of
+// a manual-reset event, which stays signalled. At worst a signal left over
+// from an earlier round wakes a later wait that then finds nothing
+// recorded, which callers of the socket layer already allow for.
+uint32_t takeFirstSignal(const EventHandle* events, uint32_t count, const bool* noted)
 {
+    uint32_t first = noneSignalled;
     for (uint32_t i = 0; i < count; ++i) {
-        if (takeSignal(events[i]))
-            return i;
+        bool chosen = first == noneSignalled && (noted[i] || takeSignal(events[i]));
+        if (chosen)
+            first = i;
+        if (noted[i] && (!chosen || events[i]->manualReset))
+            registry::signal(events[i]);
     }
-    return noneSignalled;
+    return first;
 }
 
 bool validWaitList(const EventHandle* events, uint32_t count)
@@ -84,21 +96,23 @@ bool validWaitList(const EventHandle* events, uint32_t count)
     return true;
 }
 
-// One poll over the events and their tied sockets. Socket readiness
-// becomes a signal of the socket's event, which the caller then takes in
-// index order. The number of ready descriptors, 0 on a time-out,
+// One poll over the events and their tied sockets. What a tied socket is
+// ready for is recorded for its event, and noted[i] tells whether that is
+// news for events[i]. The number of ready descriptors, 0 on a time-out,
 // pollInterrupted, or -1 when the system wait failed.
-int pollRound(const EventHandle* events, uint32_t count, int timeoutMs)
+int pollRound(const EventHandle* events, uint32_t count, int timeoutMs, bool* noted)
 {
     pollfd watched[2 * maxWaitEvents];
-    NativeEvent* owners[2 * maxWaitEvents];
+    uint32_t owners[2 * maxWaitEvents];
     nfds_t n = 0;
-    for (uint32_t i = 0; i < count; ++i)
+    for (uint32_t i = 0; i < count; ++i) {
+        noted[i] = false;
         watched[n++] = pollfd{events[i]->descriptor, POLLIN, 0};
+    }
     for (uint32_t i = 0; i < count; ++i) {
         registry::SocketWatch watch;
         if (registry::watchOf(events[i], &watch)) {
-            owners[n] = events[i];
+            owners[n] = i;
             watched[n++] = pollfd{watch.socket, watch.interest, 0};
         }
     }
@@ -106,8 +120,9 @@ int pollRound(const EventHandle* events, uint32_t count, int timeoutMs)
     if (ready < 0)
         return errno == EINTR ? pollInterrupted : -1;
     for (nfds_t k = count; k < n; ++k) {
-        if (watched[k].revents != 0)
-            registry::noteReadiness(owners[k], watched[k].fd, watched[k].revents);
+        uint32_t i = owners[k];
+        if (watched[k].revents != 0 && registry::noteReadiness(events[i], watched[k].fd, watched[k].revents))
+            noted[i] = true;
     }
     return ready;
 }
@@ -171,13 +186,14 @@ uint32_t waitForEvents(const EventHandle* events, uint32_t count, uint32_t timeo
     // it wins over an event signalled later, as the socket layer's own
     // signal would. One poll a round; it returns at once when anything is
     // ready.
+    bool noted[maxWaitEvents];
     for (;;) {
-        int ready = pollRound(events, count, deadline.remaining());
+        int ready = pollRound(events, count, deadline.remaining(), noted);
         if (ready == pollInterrupted)
             continue;
         if (ready < 0)
             return waitFailed;
-        uint32_t index = takeFirstSignal(events, count);
+        uint32_t index = takeFirstSignal(events, count, noted);
         if (index != noneSignalled)
             return index;
         if (ready == 0)

@@ -140,13 +140,12 @@ bool watchOf(NativeEvent* event, SocketWatch* watch)
     return watch->interest != 0;
 }
 
-void noteReadiness(NativeEvent* event, int socket, short readiness)
+bool noteReadiness(NativeEvent* event, int socket, short readiness)
 {
     std::lock_guard<std::mutex> guard(registryLock());
     if (event->socket != socket)
-        return;  // untied while the wait polled
-    if (recordLocked(event, readiness) != 0)
-        signal(event);
+        return false;  // untied while the wait polled
+    return recordLocked(event, readiness) != 0;
 }
 
 void arm(int socket, uint32_t events)
@@ -199,13 +198,15 @@ int32_t selectNetworkEvents(SocketHandle socket, EventHandle event, uint32_t mas
 
 int32_t enumNetworkEvents(SocketHandle socket, NetworkEvents* record)
 {
-    if (!isOpenDescriptor(socket) || record == nullptr)
+    if (record == nullptr)
         return -1;
     *record = NetworkEvents();
     std::lock_guard<std::mutex> guard(registryLock());
     auto tie = eventOfSocket().find(socket);
+    // A tied socket is open: closing it unties it. Only an untied one costs
+    // the system call that tells a closed descriptor from a quiet socket.
     if (tie == eventOfSocket().end())
-        return 0;
+        return isOpenDescriptor(socket) ? 0 : -1;
     NativeEvent* event = tie->second;
     pollLocked(event);
     record->events = event->recorded;

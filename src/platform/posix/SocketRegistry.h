@@ -33,7 +33,9 @@ struct SocketWatch {
 
 bool signal(NativeEvent* event);
 bool watchOf(NativeEvent* event, SocketWatch* watch);
-void noteReadiness(NativeEvent* event, int socket, short readiness);
+// Records what poll saw on a tied socket; true when that is news for the
+// event, which the caller then counts as signalled.
+bool noteReadiness(NativeEvent* event, int socket, short readiness);
 void arm(int socket, uint32_t events);
 void untieSocket(int socket);
 void untieEvent(NativeEvent* event);
