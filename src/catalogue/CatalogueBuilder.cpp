@@ -9,6 +9,7 @@
 #include "foundation/ByteArray.h"
 #include "foundation/ConsoleOutput.h"
 #include "platform/FileSystem.h"
+#include "platform/UrlReader.h"
 
 #include <cstring>
 #include <filesystem>
@@ -54,48 +55,6 @@ bool isServerFileName(const RefString& name)
            endsWithIgnoringCase(trimmed.c_str(), kRecordCacheSuffix);
 }
 
-int hexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = lowerAscii(c);
-    return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
-}
-
-// The local path a file: URL names ("file:///p", "file://localhost/p",
-// "file:/p"), escapes decoded. False for other URLs and for file: URLs that
-// the download would refuse anyway.
-bool fileUrlPath(const char* url, std::string& path)
-{
-    if (std::strlen(url) < 5 || !equalsIgnoringCase(std::string(url, 5).c_str(), "file:"))
-        return false;
-    const char* rest = url + 5;
-    if (std::strncmp(rest, "//", 2) == 0) {
-        rest += 2;
-        const char* slash = std::strchr(rest, '/');
-        if (slash == nullptr)
-            return false;
-        std::string host(rest, slash);
-        if (!host.empty() && !equalsIgnoringCase(host.c_str(), "localhost"))
-            return false;
-        rest = slash;
-    }
-    path.clear();
-    for (; *rest != '\0' && *rest != '?' && *rest != '#'; ++rest) {
-        if (*rest != '%') {
-            path += *rest;
-            continue;
-        }
-        int high = hexDigitValue(rest[1]);
-        int low = high < 0 ? -1 : hexDigitValue(rest[2]);
-        if (low < 0)
-            return false;
-        path += static_cast<char>(high * 16 + low);
-        rest += 2;
-    }
-    return !path.empty() && path[0] == '/';
-}
-
 // A file: URL that names the very file it would be downloaded to: the
 // download would truncate the package before reading it, and the clean-up
 // after indexing would delete it.
@@ -103,7 +62,8 @@ bool isOwnDownloadFile(const RefString& url, const RefString& localName)
 {
     std::string source;
     std::error_code ignored;
-    return fileUrlPath(url.c_str(), source) && std::filesystem::equivalent(source, localName.c_str(), ignored);
+    return platform::localPathOfUrl(url.c_str(), &source) &&
+           std::filesystem::equivalent(source, localName.c_str(), ignored);
 }
 
 // Package names and info URLs come from archives of unknown origin; control

@@ -27,3 +27,14 @@ inline bool startsWithIgnoringCase(const char* text, const char* prefix)
     }
     return true;
 }
+
+// The first place in text where key occurs, ignoring case, inside words
+// too; null when it does not.
+inline const char* findIgnoringCase(const char* text, const char* key)
+{
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (startsWithIgnoringCase(p, key))
+            return p;
+    }
+    return nullptr;
+}

@@ -12,25 +12,6 @@ const char kStartMarker[] = "KITSYNC_START";
 const char kEndMarker[] = "KITSYNC_END";
 const char kInstructionFile[] = "kitsync.txt";
 
-// First occurrence of marker at or after text, anywhere (inside words too).
-const char* findIgnoringCase(const char* text, const char* marker)
-{
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (startsWithIgnoringCase(p, marker))
-            return p;
-    }
-    return nullptr;
-}
-
-RefString copyOf(const char* begin, const char* end)
-{
-    auto n = static_cast<int32_t>(end - begin);
-    RefStringData* fresh = RefString::allocData(n);
-    std::memcpy(fresh->chars(), begin, static_cast<size_t>(n));
-    fresh->chars()[n] = '\0';
-    return RefString::adopt(fresh);
-}
-
 enum class Command { Package, InfoUrl, Deactivate, Install, InstallPath, Extract, ExtractPath, Ignore, None };
 
 struct CommandEntry {
@@ -141,19 +122,15 @@ bool InstallScript::parseInstructionText(const char* text)
     return parseBlock(blockStart, end);
 }
 
-// Cuts the lines as takeLine does (each with its line feed, the last one
-// possibly without), but in place: takeLine copies the rest of the block for
-// every line, which makes a long block of short lines take quadratic time.
+// Lines are cut in place: a block of many short lines must not cost the
+// rest of the block for every line.
 bool InstallScript::parseBlock(const char* begin, const char* end)
 {
     StringArray words;
     for (const char* line = begin; line < end;) {
-        const void* feed = std::memchr(line, '\n', static_cast<size_t>(end - line));
-        const char* next = feed != nullptr ? static_cast<const char*>(feed) + 1 : end;
-        splitWords(copyOf(line, next), words);
+        splitWords(takeLine(line, end), words);
         if (words.size > 0 && !parseLine(words))
             return false;
-        line = next;
     }
     blockFound = true;
     return true;

@@ -17,6 +17,18 @@ RefString takeLine(RefString& text)
     return line;
 }
 
+RefString takeLine(const char*& cursor, const char* end)
+{
+    const void* feed = std::memchr(cursor, '\n', static_cast<size_t>(end - cursor));
+    const char* next = feed != nullptr ? static_cast<const char*>(feed) + 1 : end;
+    auto n = static_cast<int32_t>(next - cursor);
+    RefStringData* fresh = RefString::allocData(n);
+    std::memcpy(fresh->chars(), cursor, static_cast<size_t>(n));
+    fresh->chars()[n] = '\0';
+    cursor = next;
+    return RefString::adopt(fresh);
+}
+
 namespace {
 
 bool isSeparator(unsigned char c)

@@ -9,6 +9,12 @@
 // line feed the whole text is the line and text becomes empty.
 RefString takeLine(RefString& text);
 
+// The same cut made in place on the text [cursor, end): returns the line
+// that starts at cursor and moves cursor past it. Walking a text this way
+// costs its length once, where takeLine, which copies the rest of the text
+// for every line, costs it once per line.
+RefString takeLine(const char*& cursor, const char* end);
+
 // Fills words with the words of line: separated by blank, tab, line feed,
 // vertical tab, form feed, carriage return and backspace; a double quote
 // opens a section that only the next quote (or the end) closes. No word is

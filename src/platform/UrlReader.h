@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace platform {
 
@@ -45,5 +46,10 @@ public:
 // does not answer. An HTTP error status is not a failure here: the caller
 // reads it from httpStatus(). Accepts http, https, ftp, ftps and file URLs.
 std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url);
+
+// The local file that a file: URL names, by this platform's rules, percent
+// escapes decoded: the file openUrl would read. False for any other URL and
+// for a file: URL that openUrl would refuse.
+bool localPathOfUrl(const char* url, std::string* path);
 
 }  // namespace platform

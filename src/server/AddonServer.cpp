@@ -1,5 +1,6 @@
 #include "server/AddonServer.h"
 
+#include "foundation/AsciiText.h"
 #include "foundation/OutOfMemory.h"
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
@@ -99,7 +100,7 @@ bool AddonServer::takeStateReport(int32_t length, uint32_t address, uint32_t now
     int32_t end = length < int32_t(receiveBufferSize) ? length : int32_t(receiveBufferSize) - 1;
     receiveBuffer[end] = 0;
     const char* text = reinterpret_cast<const char*>(receiveBuffer);
-    const char* key = wire::findIgnoringCase(text, stateKey, stateKeyLength);
+    const char* key = findIgnoringCase(text, stateKey);
     if (key == nullptr || key[stateKeyLength] == 0)
         return false;
     const char* value = key + stateKeyLength;

@@ -1,34 +1,8 @@
 #include "server/WireFormat.h"
 
-#include "foundation/AsciiText.h"
-
-#include <cstring>
+#include <cstdint>
 
 namespace wire {
-
-namespace {
-
-bool equalIgnoringCase(const char* a, const char* b, int32_t length)
-{
-    for (int32_t i = 0; i < length; ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-        if (a[i] == 0)
-            return false;  // text ended before the key did
-    }
-    return true;
-}
-
-}  // namespace
-
-const char* findIgnoringCase(const char* text, const char* key, int32_t length)
-{
-    for (const char* p = std::strchr(text, key[0]); p != nullptr; p = std::strchr(p + 1, key[0])) {
-        if (equalIgnoringCase(p, key, length))
-            return p;
-    }
-    return nullptr;
-}
 
 int32_t decimalValue(const char* text)
 {

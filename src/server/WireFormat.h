@@ -29,10 +29,6 @@ inline void putU64(uint8_t* p, uint64_t value)
         p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-// The first place in text where key (length bytes, starting with '\')
-// occurs, ignoring the case of ASCII letters; null when it does not.
-const char* findIgnoringCase(const char* text, const char* key, int32_t length);
-
 // The decimal number at the start of text as atoi reads it (blanks, a
 // sign, digits up to the first other byte), held to the int32 range
 // instead of overflowing.

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "support/TempFolder.h"
 
 #include <cstddef>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -87,11 +86,7 @@ public:
     std::vector<std::string> lines;
 
 private:
-    std::string read(const std::string& name) const
-    {
-        std::ifstream in(folder + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    std::string read(const std::string& name) const { return readFile(folder + "/" + name); }
 
     std::string awaitFile(const std::string& name, uint32_t timeoutMs) const
     {

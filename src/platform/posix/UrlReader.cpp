@@ -391,6 +391,11 @@ void setReceiveTimeout(InternetSession* session, uint32_t milliseconds)
         session->receiveTimeout = milliseconds;
 }
 
+bool localPathOfUrl(const char* url, std::string* path)
+{
+    return url != nullptr && startsWithNoCase(url, std::strlen(url), "file:") && filePathOf(url, path);
+}
+
 std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url)
 {
     if (session == nullptr || url == nullptr)

@@ -431,6 +431,11 @@ void setReceiveTimeout(InternetSession* session, uint32_t milliseconds)
     applyTimeouts(session->root->handle, milliseconds);
 }
 
+bool localPathOfUrl(const char* url, std::string* path)
+{
+    return url != nullptr && startsWithNoCase(url, "file:") && filePathOf(url, path);
+}
+
 std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url)
 {
     if (session == nullptr || url == nullptr)
