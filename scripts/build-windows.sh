@@ -29,8 +29,11 @@ fetch_zlib_source() {
     return
   fi
   if ! have_source_entry; then
+    # The mirror may be named in either format, or in neither file a
+    # machine happens to have: no match must not end the script.
     local uri
-    uri=$(grep -rhsE '^URIs:.*debian/?$' /etc/apt/sources.list.d/*.sources | head -1 | awk '{print $2}')
+    uri=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+      grep -oE 'https?://[^ ]*/debian/?( |$)' | head -1 | tr -d ' ' || true)
     uri=${uri:-http://deb.debian.org/debian}
     printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
       "$uri" > /etc/apt/sources.list.d/debian-src.sources
