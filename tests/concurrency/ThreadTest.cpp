@@ -70,8 +70,8 @@ TEST(Thread, StartClearsAnEarlierStopRequestAndMessagesAndStopsWakeTheLoop)
 
     uint32_t before = platform::tickCount();
     worker.requestStop();
-    EXPECT_EQ(worker.wait(2000), 0u);
-    EXPECT_LT(platform::tickCount() - before, 100u);
+    EXPECT_EQ(worker.wait(2000), 0u);  // the worker waits without limit: only the request wakes it
+    EXPECT_LT(platform::tickCount() - before, 1000u);
 }
 
 TEST(Thread, MessagesComeOutInOrderAndNullOutParametersAreSkipped)

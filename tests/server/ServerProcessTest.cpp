@@ -73,7 +73,7 @@ TEST(ServerProcess, StartsServesPacesAndStopsOnInterrupt)
     uint16_t gamePort = freeGamePort();
     ServerFolder setup(settingsFor(gamePort, "senddelay 100\n"));
     int32_t count = setup.stored.chunks.size;
-    ASSERT_GE(count, 4);
+    ASSERT_GE(count, 5);
     ServerProcess server(setup.folder.folder());
     ASSERT_TRUE(server.started);
     ASSERT_TRUE(server.awaitLine("Server is running"));
@@ -101,18 +101,19 @@ TEST(ServerProcess, StartsServesPacesAndStopsOnInterrupt)
     ASSERT_TRUE(server.awaitLine("Query from", &line));
     EXPECT_TRUE(isStamped(line, "Query from 127.0.0.1:" + std::to_string(client.port()) + " version 1039")) << line;
 
+    // One chunk per pass, passes on a 100 ms grid. A late pass makes up the
+    // passes it missed at once, so only the whole transfer has a lower bound:
+    // the grid's origin lies at most one period before the request, and one
+    // more period is left for a server that was kept off the processor.
+    uint32_t asked = platform::tickCount();
     ASSERT_TRUE(client.send(serverPort, chunkRequest()));
-    uint32_t previous = 0;
     for (int32_t k = 0; k < count; ++k) {
         ASSERT_TRUE(client.receive(&answer));
         EXPECT_EQ(answer, setup.chunk(k));
-        uint32_t now = platform::tickCount();
-        if (k > 0) {
-            EXPECT_GE(now - previous, 60u) << "chunk " << k;
-            EXPECT_LE(now - previous, 200u) << "chunk " << k;
-        }
-        previous = now;
     }
+    uint32_t took = platform::tickCount() - asked;
+    EXPECT_GE(took, uint32_t(count - 3) * 100u);
+    EXPECT_LT(took, uint32_t(count) * 100u + 1500u);
     EXPECT_TRUE(client.quietFor(150));
 
     ASSERT_TRUE(client.send(serverPort, resendRequest(0)));
