@@ -71,7 +71,7 @@ TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImage)
     FakeServerSetup setup = sampleSetup();
     FakeCatalogueServer server(setup);
     TempFolder scratch;
-    ToolRun run = runQuery({endpointOf(server), "--timeout", "200", "--save", scratch.path("image.bin")});
+    ToolRun run = runQuery({endpointOf(server), "--timeout", "2000", "--save", scratch.path("image.bin")});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     EXPECT_EQ(run.err, "") << "no progress bar when standard error is a file";
     std::vector<std::string> lines = {"  Catalogue:     12000003e8\n", "  Game state:    2, held for 5.0 s\n",
@@ -94,7 +94,7 @@ TEST(QueryTool, JsonIsValidAndEscaped)
     setup.gameState = 0xFFFF;
     FakeCatalogueServer server(setup);
     TempFolder scratch;
-    ToolRun run = runQuery({"--json", endpointOf(server), "--timeout", "200"});
+    ToolRun run = runQuery({"--json", endpointOf(server), "--timeout", "2000"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     scratch.write("report.json", run.out);
     std::string check = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
@@ -115,7 +115,7 @@ TEST(QueryTool, DistinctStatusForEachFailure)
     ToolRun refused = runQuery({endpointOf(lockedServer), "--password", "PW"});
     EXPECT_EQ(refused.status, kExitRefused);
     EXPECT_TRUE(contains(refused.err, "refused the password")) << refused.err;
-    EXPECT_EQ(runQuery({endpointOf(lockedServer), "--password", "pw", "--timeout", "200"}).status, kExitOk);
+    EXPECT_EQ(runQuery({endpointOf(lockedServer), "--password", "pw", "--timeout", "2000"}).status, kExitOk);
 
     FakeServerSetup mute = sampleSetup();
     mute.answerQueries = false;
@@ -184,13 +184,13 @@ TEST(QueryTool, CheckStatusFollowsTheRequiredFiles)
     game.write("AddOns/A.pbo", "aaa");
     game.write("AddOns/b.pbo", "bbb");
 
-    ToolRun whole = runQuery({endpointOf(server), "--check", game.folder(), "--timeout", "200"});
+    ToolRun whole = runQuery({endpointOf(server), "--check", game.folder(), "--timeout", "2000"});
     EXPECT_EQ(whole.status, kExitOk) << whole.out << whole.err;
     EXPECT_TRUE(contains(whole.out, "\nCheck: 2 files in 1 package, all present and equal\n")) << whole.out;
 
     std::filesystem::remove(game.path("AddOns/A.pbo"));
     game.write("AddOns/b.pbo", "bbc");
-    ToolRun broken = runQuery({endpointOf(server), "--check", game.folder(), "--timeout", "200"});
+    ToolRun broken = runQuery({endpointOf(server), "--check", game.folder(), "--timeout", "2000"});
     EXPECT_EQ(broken.status, kExitCheckFailed);
     EXPECT_TRUE(contains(broken.out, "Package 1: Pack (required): 2 files, 2 at fault\n"
                                      "  missing         addons\\a.pbo\n"
@@ -201,7 +201,7 @@ TEST(QueryTool, CheckStatusFollowsTheRequiredFiles)
                                      "required files are not all present and equal\n"))
         << broken.out;
 
-    ToolRun absent = runQuery({endpointOf(server), "--check", game.path("none"), "--timeout", "200"});
+    ToolRun absent = runQuery({endpointOf(server), "--check", game.path("none"), "--timeout", "2000"});
     EXPECT_EQ(absent.status, kExitLocalFailure);
     EXPECT_TRUE(contains(absent.err, "cannot read the folder " + game.path("none"))) << absent.err;
 }
