@@ -36,16 +36,17 @@ QueryStatus CatalogueFetcher::awaitQueryReply(QueryAnswer& answer)
     uint32_t start = platform::tickCount();
     for (;;) {
         uint32_t spent = platform::tickCount() - start;
-        if (spent >= settings.answerTimeoutMs)
+        uint32_t waitMs = spent < settings.answerTimeoutMs ? settings.answerTimeoutMs - spent : 0;
+        int32_t size = link.receive(buffer.data(), kReceiveCapacity, waitMs);
+        if (size >= 0) {
+            QueryReply reply = parseQueryReply(buffer.data(), static_cast<size_t>(size), answer);
+            if (reply == QueryReply::answer)
+                return QueryStatus::answered;
+            if (reply == QueryReply::refused)
+                return QueryStatus::refused;
+        }
+        if (waitMs == 0)  // one look at what waits, as for the chunks
             return QueryStatus::noAnswer;
-        int32_t size = link.receive(buffer.data(), kReceiveCapacity, settings.answerTimeoutMs - spent);
-        if (size < 0)
-            continue;
-        QueryReply reply = parseQueryReply(buffer.data(), static_cast<size_t>(size), answer);
-        if (reply == QueryReply::answer)
-            return QueryStatus::answered;
-        if (reply == QueryReply::refused)
-            return QueryStatus::refused;
     }
 }
 
@@ -55,12 +56,16 @@ bool CatalogueFetcher::fetchChunks(ChunkCollector& collector, FetchObserver* obs
         return false;
     while (!collector.isComplete()) {
         uint32_t quiet = platform::tickCount() - lastArrival;
-        if (quiet < quietLimit()) {
-            int32_t size = link.receive(buffer.data(), kReceiveCapacity, quietLimit() - quiet);
-            if (size >= 0)
-                takeDatagram(collector, size, observer);
+        // Past the limit, what already waits is still read first: a client
+        // that was kept off the processor has not heard silence.
+        uint32_t waitMs = quiet < quietLimit() ? quietLimit() - quiet : 0;
+        int32_t size = link.receive(buffer.data(), kReceiveCapacity, waitMs);
+        if (size >= 0) {
+            takeDatagram(collector, size, observer);
             continue;
         }
+        if (waitMs > 0)
+            continue;
         if (!worthAskingAgain(collector, error))
             return false;
         askAgain(collector);

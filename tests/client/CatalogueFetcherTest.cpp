@@ -4,6 +4,8 @@
 #include "FakeCatalogueServer.h"
 #include "SealedCatalogue.h"
 
+#include "platform/Clock.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -13,8 +15,8 @@ using Bytes = std::vector<uint8_t>;
 FetchSettings quickSettings()
 {
     FetchSettings settings;
-    settings.answerTimeoutMs = 150;
-    settings.quietTimeoutMs = 150;
+    settings.answerTimeoutMs = 300;
+    settings.quietTimeoutMs = 300;
     settings.maxFruitlessRounds = 3;
     return settings;
 }
@@ -101,6 +103,26 @@ TEST(CatalogueFetcher, WholeTransferNeedsNoResend)
     }
 }
 
+// A client kept busy past the quiet time-out reads what has queued up
+// before it takes the pause for silence.
+TEST(CatalogueFetcher, ABusyClientReadsWhatWaitsBeforeAskingAgain)
+{
+    class Sluggish : public FetchObserver {
+    public:
+        void progressed(const FetchProgress& progress) override
+        {
+            if (progress.received == 1)
+                platform::sleepMilliseconds(quickSettings().quietTimeoutMs + 200);
+        }
+    };
+    Bytes image = bulkyCatalogue(60);
+    Session session(setupFor(image));
+    Sluggish sluggish;
+    session.expectImage(image, &sluggish);
+    EXPECT_TRUE(session.server.counts().resends.empty());
+    EXPECT_EQ(session.server.counts().chunkRequests, 1u);
+}
+
 // Each lost or damaged chunk is asked for once. The last chunk is the hard
 // case: nothing behind it reveals the loss, so only the silence after the
 // queue has drained can.
@@ -121,14 +143,14 @@ TEST(CatalogueFetcher, LostAndCorruptChunksComeBackByResendOnce)
     EXPECT_EQ(session.fetcher.progress().resendRequests, 5u);
 }
 
-// Chunks 120 ms apart with a quiet time-out of 150: a lost chunk makes a
-// 240 ms gap, which must not pass for the end of the queue.
+// Chunks 200 ms apart with a quiet time-out of 300: a lost chunk makes a
+// 400 ms gap, which must not pass for the end of the queue.
 TEST(CatalogueFetcher, SlowPacedServerIsNotRushed)
 {
     Bytes image = bulkyCatalogue(60);
     FakeServerSetup setup = setupFor(image);
     ASSERT_GE(setup.chunks.size(), 5u);
-    setup.sendDelayMs = 120;
+    setup.sendDelayMs = 200;
     setup.dropFirst = {2};
     Session session(setup);
     session.expectImage(image);
