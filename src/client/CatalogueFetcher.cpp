@@ -35,8 +35,7 @@ QueryStatus CatalogueFetcher::awaitQueryReply(QueryAnswer& answer)
 {
     uint32_t start = platform::tickCount();
     for (;;) {
-        uint32_t spent = platform::tickCount() - start;
-        uint32_t waitMs = spent < settings.answerTimeoutMs ? settings.answerTimeoutMs - spent : 0;
+        uint32_t waitMs = platform::millisecondsLeft(start, settings.answerTimeoutMs);
         int32_t size = link.receive(buffer.data(), kReceiveCapacity, waitMs);
         if (size >= 0) {
             QueryReply reply = parseQueryReply(buffer.data(), static_cast<size_t>(size), answer);
@@ -55,10 +54,9 @@ bool CatalogueFetcher::fetchChunks(ChunkCollector& collector, FetchObserver* obs
     if (!begin(collector, error))
         return false;
     while (!collector.isComplete()) {
-        uint32_t quiet = platform::tickCount() - lastArrival;
         // Past the limit, what already waits is still read first: a client
         // that was kept off the processor has not heard silence.
-        uint32_t waitMs = quiet < quietLimit() ? quietLimit() - quiet : 0;
+        uint32_t waitMs = platform::millisecondsLeft(lastArrival, quietLimit());
         int32_t size = link.receive(buffer.data(), kReceiveCapacity, waitMs);
         if (size >= 0) {
             takeDatagram(collector, size, observer);

@@ -29,9 +29,7 @@ int32_t ServerLink::receive(uint8_t* buffer, int32_t capacity, uint32_t timeoutM
 {
     uint32_t start = platform::tickCount();
     for (;;) {
-        uint32_t spent = platform::tickCount() - start;
-        uint32_t left = spent < timeoutMs ? timeoutMs - spent : 0;
-        if (platform::waitUntilReadable(socket, left) != platform::SocketWait::readable)
+        if (platform::waitUntilReadable(socket, platform::millisecondsLeft(start, timeoutMs)) != platform::SocketWait::readable)
             return -1;
         uint32_t from = 0;
         uint16_t fromPort = 0;

@@ -161,25 +161,25 @@ TEST(ServerProcess, KeepsSendingWhileFloodedAndBoundsOneAddressToThirtyTwoClient
     // While a flood of queries keeps the loop busy, the passes go on.
     UdpPeer flooder(2);
     std::vector<int32_t> received(peers.size(), 0);
-    uint32_t start = platform::tickCount();
-    int32_t complete = 0;
-    while (complete < 32 && platform::tickCount() - start < uint32_t(count) * 20 + 5000) {
-        for (int q = 0; q < 20; ++q)
-            flooder.send(serverPort, queryRequest(1039));
+    auto collect = [&] {  // the number of whole transfers so far
+        int32_t complete = 0;
         Bytes datagram;
-        complete = 0;
         for (size_t i = 0; i < peers.size(); ++i) {
             while (peers[i]->receive(&datagram, 0))
                 received[i] += 1;
             complete += received[i] == count ? 1 : 0;
         }
+        return complete;
+    };
+    uint32_t start = platform::tickCount();
+    while (platform::tickCount() - start < uint32_t(count) * 20 + 5000) {
+        for (int q = 0; q < 20; ++q)
+            flooder.send(serverPort, queryRequest(1039));
+        if (collect() == 32)
+            break;
     }
     platform::sleepMilliseconds(100);  // a 33rd transfer would show by now
-    for (size_t i = 0; i < peers.size(); ++i) {
-        Bytes datagram;
-        while (peers[i]->receive(&datagram, 0))
-            received[i] += 1;
-    }
+    collect();
     int32_t served = 0;
     for (size_t i = 0; i < peers.size(); ++i) {
         served += received[i] > 0 ? 1 : 0;

@@ -1,5 +1,7 @@
 #include "platform/UrlReader.h"
 
+#include "platform/common/UrlPath.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -37,17 +39,6 @@ bool startsWithNoCase(const char* text, size_t length, const char* prefix)
     return length >= n && strncasecmp(text, prefix, n) == 0;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The local path of a file: URL ("file:///p", "file://localhost/p" or
 // "file:/p"), percent escapes decoded. False for other hosts, a bad escape
 // or an escaped NUL.
@@ -67,19 +58,7 @@ bool filePathOf(const char* url, std::string* path)
     if (*rest != '/')
         return false;
     path->clear();
-    for (; *rest != '\0' && *rest != '?' && *rest != '#'; ++rest) {
-        if (*rest != '%') {
-            *path += *rest;
-            continue;
-        }
-        int high = hexValue(rest[1]);
-        int low = high < 0 ? -1 : hexValue(rest[2]);
-        if (low < 0 || (high == 0 && low == 0))
-            return false;
-        *path += static_cast<char>(high * 16 + low);
-        rest += 2;
-    }
-    return true;
+    return detail::appendUrlPath(rest, '/', path);
 }
 
 class FileUrlReader final : public UrlReader {

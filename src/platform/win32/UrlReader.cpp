@@ -1,5 +1,6 @@
 #include "platform/UrlReader.h"
 
+#include "platform/common/UrlPath.h"
 #include "platform/win32/Win32.h"
 
 #include <atomic>
@@ -71,17 +72,6 @@ bool startsWithNoCase(const char* text, const char* prefix)
     return _strnicmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool isDriveStart(const char* text)
 {
     char letter = static_cast<char>(text[0] | 0x20);
@@ -111,18 +101,8 @@ bool filePathOf(const char* url, std::string* path)
     }
     if (path->empty() && rest[0] == '/' && isDriveStart(rest + 1))
         ++rest;
-    for (; *rest != '\0' && *rest != '?' && *rest != '#'; ++rest) {
-        if (*rest != '%') {
-            *path += *rest == '/' ? '\\' : *rest;
-            continue;
-        }
-        int high = hexValue(rest[1]);
-        int low = high < 0 ? -1 : hexValue(rest[2]);
-        if (low < 0 || (high == 0 && low == 0))
-            return false;
-        *path += static_cast<char>(high * 16 + low);
-        rest += 2;
-    }
+    if (!detail::appendUrlPath(rest, '\\', path))
+        return false;
     if (path->size() >= 2 && (*path)[1] == '|')
         (*path)[1] = ':';
     return !path->empty();
