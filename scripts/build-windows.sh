@@ -87,7 +87,7 @@ build_minizip
 build_googletest
 
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
-  -DKITSYNC_WIN_DEPS="$PREFIX" > /dev/null
+  -DKITSYNC_WIN_DEPS="$PREFIX" -DKITSYNC_WERROR="${KITSYNC_WERROR:-OFF}" > /dev/null
 cmake --build "$BUILD_DIR" -j2
 
 # Statically linked: nothing beyond the DLLs that come with Windows.

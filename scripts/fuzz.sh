@@ -18,7 +18,7 @@ jobs=${FUZZ_JOBS:-1}
 [ "$jobs" -gt 2 ] && jobs=2
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DKITSYNC_FUZZ=ON -DBUILD_TESTING=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKITSYNC_WERROR="${KITSYNC_WERROR:-OFF}" > /dev/null
 cmake --build "$build" -j2 --target fuzzers > "$build/fuzz-build.log" 2>&1 || {
   cat "$build/fuzz-build.log"; exit 1; }
 
