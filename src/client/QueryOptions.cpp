@@ -12,6 +12,8 @@ const char kQueryUsage[] =
     "  --check DIR      compare the catalogue with the game folder DIR\n"
     "  --save FILE      write the uncompressed catalogue to FILE\n"
     "  --timeout MS     silence in milliseconds before asking again (default 1500)\n"
+    "  --help           print this text and exit\n"
+    "  --version        print the version and exit\n"
     "exit status: 0 ok, 1 required files missing or different, 2 usage, 3 password refused,\n"
     "  4 no answer, 5 catalogue transfer failed, 6 local file or folder failure\n";
 

@@ -14,6 +14,8 @@
 
 #include <cstdio>
 
+#include "ProgramVersion.h"
+
 namespace {
 
 constexpr int32_t udpPortOffset = 20;
@@ -108,7 +110,7 @@ void runConsoleLoop(AddonServer& server)
 
 int runServer(int argc, char** argv, AddonServer& server, Settings& settings)
 {
-    say("Kitsync Server version 1.27\n");
+    say("Kitsync Server version " KITSYNC_RELEASE "\n");
     say("Add-on catalogues for game clients, by the Kitsync developers\n");
     readSettings(kSettingsFileName, settings);  // a missing file leaves the defaults
     takeServingSettings(server, settings);
