@@ -1,6 +1,7 @@
 #include "server/ServerStartup.h"
 
 #include "catalogue/CatalogueBuilder.h"
+#include "catalogue/CatalogueSettingsCheck.h"
 #include "catalogue/InfoBlock.h"
 #include "foundation/AsciiText.h"
 #include "foundation/ConsoleOutput.h"
@@ -45,6 +46,8 @@ bool loadOrBuildCatalogue(InfoBlock& infoBlock, const Settings& settings)
     switch (loadInfoBlock(infoBlock)) {
     case InfoBlockLoad::Loaded:
         say("Addon info block with id %s loaded\n", infoBlockIdText(infoBlock.infoBlockId).c_str());
+        if (!catalogueMatchesSettings(infoBlock, settings))
+            say("%s", kSettingsChangedWarning);
         return true;
     case InfoBlockLoad::Damaged:
         say("%s", kInfoBlockDamagedMessage);
