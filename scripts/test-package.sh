@@ -126,7 +126,7 @@ start_server() { # CONSOLE-FILE
     --no-new-privs /usr/bin/kitsync-server" < /dev/null > "$1" 2>&1 &
   server_pid=$!
   for ((i = 0; i < 300; i++)); do
-    grep -q 'Server is running' "$1" && return 0
+    grep -qs 'Server is running' "$1" && return 0
     kill -0 "$server_pid" 2> /dev/null || break
     sleep 0.1
   done
@@ -147,7 +147,7 @@ if start_server "$console"; then
   pass
   udp_port=$(sed -n 's/^UDP port \([0-9]*\) opened.*/\1/p' "$console")
   check "the catalogue is stored in the instance folder, owned by kitsync" \
-    test "$(stat -c %U "$root$instance/addoninfoblock.udp")" = kitsync
+    test "$(in_root stat -c %U "$instance/addoninfoblock.udp")" = kitsync
   query_status=0
   in_root /usr/bin/kitsync-query "127.0.0.1:$udp_port" > "$out/query.txt" 2>&1 || query_status=$?
   check "the installed kitsync-query reads the catalogue (status $query_status)" test "$query_status" -eq 0
