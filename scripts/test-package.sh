@@ -97,7 +97,9 @@ check "the package pulls its libraries in through apt" in_root dpkg-query -W lib
 check "the package made the kitsync system user" in_root getent passwd kitsync
 check "the man pages are installed" test -f "$root/usr/share/man/man1/kitsync-server.1.gz"
 check "the sample kitsync.ini is installed" test -f "$root/usr/share/doc/kitsync/kitsync.ini"
-version_line=$(in_root /usr/bin/kitsync-server --version)
+mkdir "$root/tmp/empty"
+version_line=$(in_root sh -c 'cd /tmp/empty && exec /usr/bin/kitsync-server --version')
+check "kitsync-server --version leaves its folder alone" test -z "$(ls -A "$root/tmp/empty")"
 check "kitsync-server --version prints \"kitsync-server $version\" (got \"$version_line\")" \
   test "$version_line" = "kitsync-server $version"
 
