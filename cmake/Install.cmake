@@ -31,7 +31,8 @@ install(FILES ${kitsync_packaging}/kitsync.ini DESTINATION ${CMAKE_INSTALL_DATAR
 # Debian 12 keeps units in /lib/systemd/system; debian/rules says so.
 set(KITSYNC_SYSTEMD_UNIT_DIR ${CMAKE_INSTALL_LIBDIR}/systemd/system CACHE STRING
   "where the systemd unit is installed (relative to the prefix, or absolute)")
-install(FILES ${kitsync_packaging}/kitsync-server@.service DESTINATION ${KITSYNC_SYSTEMD_UNIT_DIR})
+configure_file(${kitsync_packaging}/kitsync-server@.service.in ${PROJECT_BINARY_DIR}/kitsync-server@.service @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/kitsync-server@.service DESTINATION ${KITSYNC_SYSTEMD_UNIT_DIR})
 
 find_program(HELP2MAN help2man)
 if(NOT HELP2MAN)
