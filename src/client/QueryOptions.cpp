@@ -5,6 +5,7 @@
 const char kQueryUsage[] =
     "usage: kitsync-query [options] HOST[:PORT]\n"
     "  Shows the add-on catalogue of the server at HOST (PORT defaults to 2322, then 2342).\n"
+    "\n"
     "  --game-port N    the game server's port; the catalogue server listens at N + 20,\n"
     "                   or at N + 40 when N + 20 was taken\n"
     "  --password TEXT  the query password, when the server has one\n"
