@@ -138,6 +138,12 @@ start_server() { # CONSOLE-FILE
 stop_server() { # CONSOLE-FILE
   kill -TERM "$server_pid"
   local status=0
+  # As the unit's TimeoutStopSec: 15 s, then SIGKILL.
+  for ((i = 0; i < 150; i++)); do
+    kill -0 "$server_pid" 2> /dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$server_pid" 2> /dev/null || true
   wait "$server_pid" || status=$?
   server_pid=
   check "SIGTERM stops the server with status 0 (was $status)" test "$status" -eq 0
