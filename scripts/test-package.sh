@@ -123,13 +123,15 @@ s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); 
 printf 'port %s\nservername "Package test"\npackage file:///srv/packages/units.zip\n' "$game_port" > "$root$instance/kitsync.ini"
 in_root chown -R kitsync:kitsync "$instance"
 
+# An exited child stays a zombie until waited for, and kill -0 reaches it.
+running() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
 start_server() { # CONSOLE-FILE
   chroot "$root" /bin/sh -c "cd $instance && exec setpriv --reuid=kitsync --regid=kitsync --init-groups \
     --no-new-privs /usr/bin/kitsync-server" < /dev/null > "$1" 2>&1 &
   server_pid=$!
   for ((i = 0; i < 300; i++)); do
     grep -qs 'Server is running' "$1" && return 0
-    kill -0 "$server_pid" 2> /dev/null || break
+    running "$server_pid" || break
     sleep 0.1
   done
   cat "$1"
@@ -140,7 +142,7 @@ stop_server() { # CONSOLE-FILE
   local status=0
   # As the unit's TimeoutStopSec: 15 s, then SIGKILL.
   for ((i = 0; i < 150; i++)); do
-    kill -0 "$server_pid" 2> /dev/null || break
+    running "$server_pid" || break
     sleep 0.1
   done
   kill -KILL "$server_pid" 2> /dev/null || true
