@@ -101,4 +101,8 @@ for program in kitsync-server kitsync-query kitsync-inspect; do
     exit 1
   fi
 done
-echo "Windows programs in $BUILD_DIR/: kitsync-server.exe kitsync-query.exe kitsync-inspect.exe"
+# The operator's download: the .exe files, the sample kitsync.ini and a
+# README.txt, in kitsync-VERSION-windows-x64.zip (CPack's ZIP generator).
+(cd "$BUILD_DIR" && cpack -G ZIP > /dev/null)
+zip_file=$(ls "$BUILD_DIR"/kitsync-*-windows-x64.zip)
+echo "Windows programs in $BUILD_DIR/: kitsync-server.exe kitsync-query.exe kitsync-inspect.exe; zip: $zip_file"

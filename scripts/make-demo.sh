@@ -62,4 +62,4 @@ package file://$packages/demo_units.zip
 package file://$packages/demo_maps.zip optional
 INI
 
-echo "Demo folder ready: $demo"
+echo "Demo folder ready: demo/"

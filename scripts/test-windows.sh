@@ -2,7 +2,7 @@
 # Builds the Windows programs (scripts/build-windows.sh) and tests them under
 # Wine: the unit test programs (less tests/windows/excluded-tests.txt), the
 # Windows-only tests against a live HTTP server, and an end-to-end run of
-# kitsync-server.exe: a catalogue build that downloads its packages through
+# kitsync-server.exe from the unpacked release zip: a catalogue build that downloads its packages through
 # WinINet, the fallback port when the first is taken, a query and a full
 # chunk fetch by the Linux kitsync-query, Ctrl+C, and a restart that loads
 # the stored catalogue. Exits non-zero when anything fails.
@@ -103,6 +103,15 @@ done
 
 echo "== End to end: kitsync-server.exe under Wine, queried by the Linux kitsync-query"
 e2e="$scratch/e2e"
+# The server runs from the unpacked release zip, as an operator gets it.
+mkdir -p "$e2e/unpacked"
+release_zip=$(ls "$win"/kitsync-*-windows-x64.zip)
+unzip -q "$release_zip" -d "$e2e/unpacked"
+release_dir="$e2e/unpacked/$(basename "$release_zip" .zip)"
+for f in kitsync-server.exe kitsync-query.exe kitsync-inspect.exe kitsync.ini README.txt; do
+  if [ -f "$release_dir/$f" ]; then pass; else fail "the release zip holds $f"; fi
+done
+server_exe="$release_dir/kitsync-server.exe"
 mkdir -p "$e2e/packages" "$e2e/win" "$e2e/linux"
 # Two packages with enough files for a catalogue of several chunks, and a
 # larger one that a slow server sends for more than a second, so the
@@ -203,7 +212,7 @@ console_has() { grep -qF -- "$2" "$1"; }
 printf 'a\n' > "$e2e/answers.txt"
 start_windows_server() { # CONSOLE-FILE [ARGS...]
   local console=$1; shift
-  (cd "$e2e/win" && exec wine "$root/$win/kitsync-server.exe" "$@" < "$e2e/answers.txt" > "$console" 2>&1) &
+  (cd "$e2e/win" && exec wine "$server_exe" "$@" < "$e2e/answers.txt" > "$console" 2>&1) &
   server_pid=$!
   started+=("$server_pid")
 }

@@ -7,7 +7,9 @@
 # brings out cannot come back unseen.
 # Any sanitizer report fails its test. Then the Windows cross-build is
 # tested under Wine (scripts/test-windows.sh, build-win/), and each libFuzzer
-# program runs briefly (build-fuzz/, clang); a crash fails the run. The Release
+# program runs briefly (build-fuzz/, clang); a crash fails the run. The Debian
+# package is built, checked with lintian and installed and run in a fresh
+# Debian 12 root (scripts/test-package.sh, build-pkg/). The Release
 # suite runs last, so the output ends with CTest's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,5 +41,7 @@ echo "== Windows build under Wine (scripts/test-windows.sh)"
 KITSYNC_LINUX_BUILD=build scripts/test-windows.sh
 echo "== Fuzz smoke: every fuzz program for 15 s (scripts/fuzz.sh SECONDS for longer)"
 scripts/fuzz.sh 15
+echo "== Debian package in a fresh Debian 12 root (scripts/test-package.sh)"
+scripts/test-package.sh
 echo "== Release build"
 (cd build && ctest --output-on-failure --timeout 300 -j2)

@@ -5,6 +5,7 @@
 const char kQueryUsage[] =
     "usage: kitsync-query [options] HOST[:PORT]\n"
     "  Shows the add-on catalogue of the server at HOST (PORT defaults to 2322, then 2342).\n"
+    "\n"
     "  --game-port N    the game server's port; the catalogue server listens at N + 20,\n"
     "                   or at N + 40 when N + 20 was taken\n"
     "  --password TEXT  the query password, when the server has one\n"
@@ -12,6 +13,8 @@ const char kQueryUsage[] =
     "  --check DIR      compare the catalogue with the game folder DIR\n"
     "  --save FILE      write the uncompressed catalogue to FILE\n"
     "  --timeout MS     silence in milliseconds before asking again (default 1500)\n"
+    "  --help           print this text and exit\n"
+    "  --version        print the version and exit\n"
     "exit status: 0 ok, 1 required files missing or different, 2 usage, 3 password refused,\n"
     "  4 no answer, 5 catalogue transfer failed, 6 local file or folder failure\n";
 

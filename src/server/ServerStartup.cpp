@@ -1,6 +1,7 @@
 #include "server/ServerStartup.h"
 
 #include "catalogue/CatalogueBuilder.h"
+#include "catalogue/CatalogueSettingsCheck.h"
 #include "catalogue/InfoBlock.h"
 #include "foundation/AsciiText.h"
 #include "foundation/ConsoleOutput.h"
@@ -13,6 +14,8 @@
 #include "settings/Settings.h"
 
 #include <cstdio>
+
+#include "ProgramVersion.h"
 
 namespace {
 
@@ -43,6 +46,8 @@ bool loadOrBuildCatalogue(InfoBlock& infoBlock, const Settings& settings)
     switch (loadInfoBlock(infoBlock)) {
     case InfoBlockLoad::Loaded:
         say("Addon info block with id %s loaded\n", infoBlockIdText(infoBlock.infoBlockId).c_str());
+        if (!catalogueMatchesSettings(infoBlock, settings))
+            say("%s", kSettingsChangedWarning);
         return true;
     case InfoBlockLoad::Damaged:
         say("%s", kInfoBlockDamagedMessage);
@@ -108,7 +113,7 @@ void runConsoleLoop(AddonServer& server)
 
 int runServer(int argc, char** argv, AddonServer& server, Settings& settings)
 {
-    say("Kitsync Server version 1.27\n");
+    say("Kitsync Server version " KITSYNC_RELEASE "\n");
     say("Add-on catalogues for game clients, by the Kitsync developers\n");
     readSettings(kSettingsFileName, settings);  // a missing file leaves the defaults
     takeServingSettings(server, settings);

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "ProgramVersion.h"
+
 namespace {
 
 // Redraws one status line on standard error, a few times a second at
@@ -177,6 +179,8 @@ struct QueryRun {
 
 int main(int argc, char** argv)
 {
+    if (answerHelpOrVersion(argc, argv, "kitsync-query", kQueryUsage))
+        return kExitOk;
     std::vector<std::string> arguments(argv + 1, argv + argc);
     QueryOptions options;
     std::string error;

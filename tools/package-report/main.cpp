@@ -9,12 +9,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ProgramVersion.h"
+
 namespace {
 
-const char kUsage[] = "usage: kitsync-inspect [--json] ARCHIVE.zip\n"
+const char kUsage[] = "Usage: kitsync-inspect [--json] ARCHIVE.zip\n"
                       "Reads the archive's instruction block and entries as the server's catalogue\n"
                       "build does; prints the rules, the install tree, the listed files and the\n"
-                      "package checksum, or the build's error message (exit status 1).\n";
+                      "package checksum, or the build's error message (exit status 1).\n"
+                      "  --json      print the report as JSON\n"
+                      "  --help      print this text and exit\n"
+                      "  --version   print the version and exit\n";
 
 // The build's steps in its order; each failure stops with its message.
 void inspect(PackageArchive& archive, PackageReport& report)
@@ -39,6 +44,8 @@ void inspect(PackageArchive& archive, PackageReport& report)
 
 int main(int argc, char** argv)
 {
+    if (answerHelpOrVersion(argc, argv, "kitsync-inspect", kUsage))
+        return 0;
     bool json = false;
     bool wrongUse = false;
     const char* path = nullptr;
