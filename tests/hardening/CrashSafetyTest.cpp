@@ -1,11 +1,12 @@
 // The server killed with SIGKILL inside every phase of a catalogue build:
 // while it prompts, downloads, scans and writes a record cache file, and
-// seals and saves the block, and after the save. Each phase is held open
-// long enough to be aimed at: the operator does not answer, the test HTTP
-// server holds back each package's last piece, the disk is slowed down
-// (every fsync waits). The build prints where it is, so the test kills at a
-// random moment after a phase has begun, within a span it learned from
-// complete builds, and reads from the output where the kill landed.
+// seals and saves the block, and after the save. The build prints where it
+// is; the test kills at a random moment after the phase it aims at has
+// begun, within the phase's length in complete builds, and reads from the
+// output where the kill landed. The aimed-at phase is held open until the
+// kill, so a late kill cannot miss it: the operator does not answer, the
+// test HTTP server holds back the package's last piece, or the save waits
+// before it flushes its temporary file.
 // After every kill the block and each cache file must be absent, the old
 // complete file or the new complete file, and the next start must serve a
 // sound catalogue, loading what is stored or building again.
@@ -31,7 +32,7 @@
 namespace {
 
 constexpr int kKillsPerPhase = 3;
-constexpr uint32_t kSyncPauseMs = 100;  // each save waits this long twice
+constexpr uint32_t kOpenEndedSpanMs = 50;  // for phases that last until ended
 constexpr int kScannedEntries = 1000;
 const char* const kNames[2] = {"a.zip", "b.zip"};
 
@@ -175,12 +176,22 @@ protected:
         return bytes == ServerFolder::absent ? std::string() : bytes;
     }
 
-    std::string slowServer() const
+    std::string heldSaveServer() const
     {
-        return std::string(KITSYNC_SLOW_DISK_SERVER) + " " + std::to_string(kSyncPauseMs) + " -renew";
+        return std::string(KITSYNC_HELD_SAVE_SERVER) + " " + holds.folder() + " -renew";
+    }
+
+    // The save of the file named so waits while the hold is on.
+    void hold(const std::string& name, bool on) const
+    {
+        if (on)
+            holds.write(name, "");
+        else
+            std::filesystem::remove(holds.path(name));
     }
 
     TempFolder versions;
+    TempFolder holds;
     HttpServerProcess http;
     int gamePort = 0;
 };
@@ -199,7 +210,7 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
         configure(reference);
         publish(version);
         std::string answers = "a";
-        reference.start(slowServer(), &answers);
+        reference.start(heldSaveServer(), &answers);
         uint32_t began[PhaseCount] = {platform::tickCount()};
         for (int phase = Prompts; phase < PhaseCount; ++phase) {
             ASSERT_TRUE(reference.await([&](const std::string& out) { return phaseOf(out) >= phase; }))
@@ -232,17 +243,11 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
         return false;
     };
 
-    // The span after a phase begins in which its kills fall. A save lasts
-    // at least two sync pauses, so half of its shortest time keeps a whole
-    // pause of margin; held phases end only when the test lets them.
+    // The span after a phase begins in which its kills fall: the phase's
+    // shortest length in the complete builds, unless it has no end.
     uint32_t span[PhaseCount] = {};
-    for (Phase phase : {ScanA, ScanB, BlockSave}) {
-        ASSERT_GE(shortest[phase], 2 * kSyncPauseMs) << kPhaseNames[phase] << ": the slow disk is not slow";
-        span[phase] = shortest[phase] / 2;
-    }
-    span[Prompts] = span[Saved] = kSyncPauseMs;
-    span[DownloadA] = shortest[DownloadA];  // the transfer and its held end
-    span[DownloadB] = shortest[DownloadB];
+    std::copy(shortest, shortest + PhaseCount, span);
+    span[Prompts] = span[Saved] = kOpenEndedSpanMs;
 
     ServerFolder folder;
     configure(folder);
@@ -270,16 +275,21 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
         int version = static_cast<int>(random() % 2);
         publish(version);
         setGates(target != DownloadA, target != DownloadB);
+        hold(cacheName(0), target == ScanA);
+        hold(cacheName(1), target == ScanB);
+        hold(kInfoBlockFileName, target == BlockSave);
         std::string oldBlock = folder.readWork(kInfoBlockFileName);
         std::string oldCache[2] = {folder.readWork(cacheName(0)), folder.readWork(cacheName(1))};
 
         // No answers at all for the prompts: the server waits for them.
-        folder.start(slowServer(), target == Prompts ? nullptr : &answers);
+        folder.start(heldSaveServer(), target == Prompts ? nullptr : &answers);
         bool begun = folder.await([&](const std::string& out) { return phaseOf(out) >= target; });
         platform::sleepMilliseconds(delayMs);
         folder.signal("KILL");
         folder.awaitExit();
         setGates(true, true);
+        for (const std::string& name : {cacheName(0), cacheName(1), std::string(kInfoBlockFileName)})
+            hold(name, false);
         std::string killedLog = folder.console();
         Phase phase = phaseOf(killedLog);
         ++landed[phase];

@@ -4,10 +4,10 @@
 #include "support/TempFolder.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <set>
 #include <string>
 
@@ -114,16 +114,28 @@ public:
     // then stops it with SIGTERM. Returns its exit status.
     int serveThenStop(const std::string& whileServing = std::string()) const
     {
-        static const std::regex opened("(^|\n)UDP port ([0-9]+) opened\n");
-        std::smatch match;
-        std::string output;
-        bool serving = await([&](const std::string& now) { return std::regex_search(output = now, match, opened); });
+        int port = 0;
+        bool serving = await([&](const std::string& output) { return (port = servingPort(output)) > 0; });
         if (serving && !whileServing.empty())
-            run("port=" + match[2].str() + "; " + whileServing);
+            run("port=" + std::to_string(port) + "; " + whileServing);
         signal(serving ? "TERM" : "KILL");  // one that hangs must not outlive the test
         return awaitExit();
     }
 
+    // The port of a whole "UDP port N opened" line; 0 while there is none.
+    static int servingPort(const std::string& output)
+    {
+        const std::string head = "UDP port ", tail = " opened";
+        for (size_t at = output.find(head); at != std::string::npos; at = output.find(head, at + 1)) {
+            size_t end = output.find('\n', at);
+            if ((at == 0 || output[at - 1] == '\n') && end != std::string::npos && end >= at + tail.size() &&
+                output.compare(end - tail.size(), tail.size(), tail) == 0)
+                return std::atoi(output.c_str() + at + head.size());
+        }
+        return 0;
+    }
+
+    // Starts program with answers and stops it once it serves.
     int runUntilServing(const std::string& program, const std::string& answers) const
     {
         start(program, &answers);
