@@ -32,7 +32,7 @@
 namespace {
 
 constexpr int kKillsPerPhase = 3;
-constexpr uint32_t kOpenEndedSpanMs = 50;  // for phases that last until ended
+constexpr uint32_t kOpenEndedSpanMs = 50;
 constexpr int kScannedEntries = 1000;
 const char* const kNames[2] = {"a.zip", "b.zip"};
 
@@ -198,12 +198,13 @@ protected:
 
 TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
 {
-    // References: each version's complete build, cache files and catalogue,
-    // and how long each phase lasted, as the test sees the output.
+    // References: each version's complete build, cache files and catalogue.
+    // The span after a phase begins in which its kills fall is the phase's
+    // shortest length in these builds, as the test sees the output.
     std::string cache[2][2];  // [package][version]
     std::string head;
-    uint32_t shortest[PhaseCount];
-    std::fill(shortest, shortest + PhaseCount, UINT32_MAX);
+    uint32_t span[PhaseCount];
+    std::fill(span, span + PhaseCount, UINT32_MAX);
     setGates(true, true);
     for (int version = 0; version < 2; ++version) {
         ServerFolder reference;
@@ -216,7 +217,7 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
             ASSERT_TRUE(reference.await([&](const std::string& out) { return phaseOf(out) >= phase; }))
                 << reference.console();
             began[phase] = platform::tickCount();
-            shortest[phase - 1] = std::min(shortest[phase - 1], began[phase] - began[phase - 1]);
+            span[phase - 1] = std::min(span[phase - 1], began[phase] - began[phase - 1]);
         }
         int status = 0;
         std::string image = fetchOnceServing(reference, status);
@@ -243,11 +244,7 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
         return false;
     };
 
-    // The span after a phase begins in which its kills fall: the phase's
-    // shortest length in the complete builds, unless it has no end.
-    uint32_t span[PhaseCount] = {};
-    std::copy(shortest, shortest + PhaseCount, span);
-    span[Prompts] = span[Saved] = kOpenEndedSpanMs;
+    span[Prompts] = span[Saved] = kOpenEndedSpanMs;  // these last until ended
 
     ServerFolder folder;
     configure(folder);
