@@ -1,6 +1,12 @@
-// The server killed with SIGKILL at moments spread over a whole catalogue
-// build: while it prompts, downloads (slowly, so that the kill can land
-// inside a transfer), scans, writes record cache files and saves the block.
+// The server killed with SIGKILL inside every phase of a catalogue build:
+// while it prompts, downloads, scans and writes a record cache file, and
+// seals and saves the block, and after the save. The build prints where it
+// is; the test kills at a random moment after the phase it aims at has
+// begun, within the phase's length in complete builds, and reads from the
+// output where the kill landed. The aimed-at phase is held open until the
+// kill, so a late kill cannot miss it: the operator does not answer, the
+// test HTTP server holds back the package's last piece, or the save waits
+// before it flushes its temporary file.
 // After every kill the block and each cache file must be absent, the old
 // complete file or the new complete file, and the next start must serve a
 // sound catalogue, loading what is stored or building again.
@@ -8,6 +14,7 @@
 
 #include "catalogue/InfoBlock.h"
 #include "client/ChunkCollector.h"
+#include "platform/Clock.h"
 #include "support/HttpServerProcess.h"
 #include "support/ZipWriter.h"
 
@@ -16,16 +23,17 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int kRuns = 24;     // spread over the build
-constexpr int kMaxRuns = 34;  // with those that aim at a phase still missed
-constexpr int kAnswerDelayMs = 150;
-constexpr int kScannedEntries = 2000;  // the operator takes a moment to answer
+constexpr int kKillsPerPhase = 3;
+constexpr uint32_t kOpenEndedSpanMs = 50;
+constexpr int kScannedEntries = 1000;
 const char* const kNames[2] = {"a.zip", "b.zip"};
 
 std::string cacheName(int package)
@@ -50,45 +58,14 @@ std::string storedImage(const std::string& path)
     return std::string(image.begin(), image.end());
 }
 
-// Where the build was when it died, judged from the last thing it printed
-// (builder messages are flushed as printed), in build order.
-enum Phase { Prompts, DownloadA, ScanA, DownloadB, ScanB, BlockSave, Saved, PhaseCount };
+// The phases of a build in their order.
+enum Phase { Starting, Prompts, DownloadA, ScanA, DownloadB, ScanB, BlockSave, Saved, PhaseCount };
 const char* const kPhaseNames[PhaseCount] = {
-    "prompts", "download of a", "scanning and cache write of a", "download of b",
-    "scanning and cache write of b", "sealing and block save", "after the block was saved",
+    "start",         "prompts",
+    "download of a", "scanning and cache write of a",
+    "download of b", "scanning and cache write of b",
+    "sealing and block save", "after the block was saved",
 };
-
-Phase phaseOf(const std::string& log, int killMs)
-{
-    if (log.find("Addon info chunk created") != std::string::npos)
-        return Saved;
-    struct Marker {
-        const char* text;
-        Phase phase;
-    };
-    const Marker markers[] = {
-        {"Download and index", Prompts},
-        {"Scanning a.zip", ScanA},
-        {"Deleting local copy of a.zip", DownloadB},
-        {"a.zip-package.tmp read..", DownloadB},
-        {"Scanning b.zip", ScanB},
-        {"Deleting local copy of b.zip", BlockSave},
-        {"b.zip-package.tmp read..", BlockSave},
-    };
-    size_t last = std::string::npos;
-    Phase phase = Prompts;
-    for (const Marker& marker : markers) {
-        size_t at = log.rfind(marker.text);
-        if (at != std::string::npos && (last == std::string::npos || at > last)) {
-            last = at;
-            phase = marker.phase;
-        }
-    }
-    // Nothing is printed from the last answer until the first download ends.
-    if (phase == Prompts && killMs > kAnswerDelayMs + 20)
-        phase = DownloadA;
-    return phase;
-}
 
 class CrashSafety : public testing::Test {
 protected:
@@ -99,14 +76,13 @@ protected:
             for (int version = 0; version < 2; ++version) {
                 ZipWriter zip(versionPath(package, version));
                 ASSERT_TRUE(zip.isOpen());
-                // Many small extract-only entries make the scan take long
-                // enough to be killed in, without growing the catalogue.
+                // Many small extract-only entries make the scan take a
+                // while without growing the catalogue.
                 std::string block = "KITSYNC_START\nPACKAGE " + std::string(kNames[package]) + "-v" +
                                     std::to_string(version) +
                                     "\nINSTALL *.pbo addons\\\nEXTRACTPATH docs\\*\nKITSYNC_END\n";
                 ASSERT_TRUE(zip.add("kitsync.txt", block));
-                // Incompressible, so the archive's size is its transfer time.
-                std::string data(1024 * 1024, '\0');
+                std::string data(256 * 1024, '\0');
                 for (char& c : data)
                     c = static_cast<char>(random());
                 ASSERT_TRUE(zip.add("data.pbo", data, 0));
@@ -117,7 +93,7 @@ protected:
         }
         std::filesystem::create_directory(versions.path("root"));
         ASSERT_TRUE(http.start(versions.path("root")));
-        gamePort = 20000 + static_cast<int>(random() % 20000);
+        gamePort = 20000 + static_cast<int>(random() % 12000);
     }
 
     std::string versionPath(int package, int version) const
@@ -134,33 +110,88 @@ protected:
         }
     }
 
-    // Packages come through the drip route, 64 KB pieces 15 ms apart; "as"
-    // only gives the URL the package's file name.
+    // A package's last piece waits until its gate file exists.
+    std::string gate(int package) const { return versions.path("root/open-" + std::string(1, kNames[package][0])); }
+    void setGates(bool openA, bool openB) const
+    {
+        for (int package = 0; package < 2; ++package) {
+            if (package == 0 ? openA : openB)
+                std::ofstream(gate(package)).put('\n');
+            else
+                std::filesystem::remove(gate(package));
+        }
+    }
+
+    // 32 KB pieces 10 ms apart; "as" only gives the URL the file name.
+    std::string packageUrl(int package) const
+    {
+        std::string name = kNames[package];
+        return http.url("/_drip/" + name + "?chunk=32768&delay=10&until=open-" + name[0] + "&as=/" + name);
+    }
+
     void configure(const ServerFolder& folder) const
     {
         std::string ini = "port " + std::to_string(gamePort) + "\nsenddelay 11\n";
-        for (const char* name : kNames) {
-            ini += "package " + http.url("/_drip/" + std::string(name) + "?chunk=65536&delay=15&as=/" + name);
-            ini += name[0] == 'b' ? " optional\n" : "\n";
-        }
+        ini += "package " + packageUrl(0) + "\npackage " + packageUrl(1) + " optional\n";
         folder.write("kitsync.ini", ini);
     }
 
-    // Starts the server, lets kitsync-query fetch its catalogue (empty when
-    // that failed), stops it.
-    std::string serveAndFetch(const ServerFolder& folder, const std::string& arguments,
-                              const std::string& answers, int& status) const
+    // Where the build is, from the last thing it printed; builder messages
+    // are flushed as printed, the sealing messages only after the save.
+    Phase phaseOf(const std::string& output) const
+    {
+        const std::pair<std::string, Phase> markers[] = {
+            {"Download and index", Prompts},
+            {"Downloading " + packageUrl(0), DownloadA},
+            {"Scanning a.zip", ScanA},
+            {"Deleting local copy of a.zip", DownloadB},
+            {"a.zip-package.tmp read..", DownloadB},
+            {"Downloading " + packageUrl(1), DownloadB},
+            {"Scanning b.zip", ScanB},
+            {"Deleting local copy of b.zip", BlockSave},
+            {"b.zip-package.tmp read..", BlockSave},
+            {"Addon info chunk created", Saved},
+        };
+        size_t last = 0;
+        Phase phase = Starting;
+        for (const auto& marker : markers) {
+            size_t at = output.rfind(marker.first);
+            if (at != std::string::npos && (phase == Starting || at > last)) {
+                last = at;
+                phase = marker.second;
+            }
+        }
+        return phase;
+    }
+
+    // Once the started server serves, lets kitsync-query fetch its catalogue
+    // (empty when that failed) and stops the server; status: its exit status.
+    std::string fetchOnceServing(const ServerFolder& folder, int& status) const
     {
         std::string image = folder.side("fetched.bin");
         std::filesystem::remove(image);
-        status = folder.runUntilServing(std::string(KITSYNC_SERVER_PROGRAM) + " " + arguments, answers,
-                                        std::string(KITSYNC_QUERY_PROGRAM) + " --timeout 300 --save " + image +
-                                            " 127.0.0.1:$port > " + folder.side("query.log") + " 2>&1");
+        status = folder.serveThenStop(std::string(KITSYNC_QUERY_PROGRAM) + " --save " + image +
+                                      " 127.0.0.1:$port > " + folder.side("query.log") + " 2>&1");
         std::string bytes = ServerFolder::read(image);
         return bytes == ServerFolder::absent ? std::string() : bytes;
     }
 
+    std::string heldSaveServer() const
+    {
+        return std::string(KITSYNC_HELD_SAVE_SERVER) + " " + holds.folder() + " -renew";
+    }
+
+    // The save of the file named so waits while the hold is on.
+    void hold(const std::string& name, bool on) const
+    {
+        if (on)
+            holds.write(name, "");
+        else
+            std::filesystem::remove(holds.path(name));
+    }
+
     TempFolder versions;
+    TempFolder holds;
     HttpServerProcess http;
     int gamePort = 0;
 };
@@ -168,19 +199,29 @@ protected:
 TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
 {
     // References: each version's complete build, cache files and catalogue.
+    // The span after a phase begins in which its kills fall is the phase's
+    // shortest length in these builds, as the test sees the output.
     std::string cache[2][2];  // [package][version]
     std::string head;
-    int fullBuildMs = 0;
+    uint32_t span[PhaseCount];
+    std::fill(span, span + PhaseCount, UINT32_MAX);
+    setGates(true, true);
     for (int version = 0; version < 2; ++version) {
         ServerFolder reference;
         configure(reference);
         publish(version);
+        std::string answers = "a";
+        reference.start(heldSaveServer(), &answers);
+        uint32_t began[PhaseCount] = {platform::tickCount()};
+        for (int phase = Prompts; phase < PhaseCount; ++phase) {
+            ASSERT_TRUE(reference.await([&](const std::string& out) { return phaseOf(out) >= phase; }))
+                << reference.console();
+            began[phase] = platform::tickCount();
+            span[phase - 1] = std::min(span[phase - 1], began[phase] - began[phase - 1]);
+        }
         int status = 0;
-        std::string image = serveAndFetch(reference, "-renew", "a", status);
-        int readyMs = std::stoi(ServerFolder::read(reference.side("ready.ms")));
-        // The quicker of the two, lest a busy machine push most kills past the build.
-        fullBuildMs = version == 0 ? readyMs : std::min(fullBuildMs, readyMs);
-        ASSERT_EQ(status, 0) << ServerFolder::read(reference.side("server.log"));
+        std::string image = fetchOnceServing(reference, status);
+        ASSERT_EQ(status, 0) << reference.console();
         ASSERT_FALSE(image.empty()) << ServerFolder::read(reference.side("query.log"));
         for (int package = 0; package < 2; ++package) {
             cache[package][version] = reference.readWork(cacheName(package));
@@ -203,71 +244,58 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
         return false;
     };
 
+    span[Prompts] = span[Saved] = kOpenEndedSpanMs;  // these last until ended
+
     ServerFolder folder;
     configure(folder);
     std::mt19937 random(std::random_device{}());
-    std::uniform_real_distribution<double> within(0.0, 1.0);
-    // Kills in builds that download both packages, by moment and phase; as
-    // phases come in this order, later runs can aim at one no kill has met.
-    std::vector<std::pair<int, Phase>> timeline;
+    std::vector<Phase> targets;
+    for (int round = 0; round < kKillsPerPhase; ++round) {
+        for (int phase = Prompts; phase < PhaseCount; ++phase)
+            targets.push_back(Phase(phase));
+    }
+    std::shuffle(targets.begin(), targets.end(), random);
     int landed[PhaseCount] = {};
-    int leftovers = 0;
-    int runs = 0;
-    for (; runs < kMaxRuns; ++runs) {
-        std::string answers;
-        int killMs = 0;
-        bool fullBuild = true;
-        if (runs < kRuns && runs % 4 == 3) {
-            // Every fourth run reuses cache files for some packages.
-            const char* const reuse[] = {"nn", "yn", "ny", "o"};
-            answers = reuse[random() % 4];
-            killMs = int(within(random) * fullBuildMs * 0.6);
-            fullBuild = false;
-        } else if (runs < kRuns) {
-            // Moments spread evenly over the build and just past it.
-            answers = random() % 2 ? "yy" : "a";
-            killMs = int((runs + within(random)) * fullBuildMs * 1.05 / kRuns);
-        } else {
-            // The save takes only milliseconds: only longer phases are aimed at.
-            int missing = 0;
-            while (missing < PhaseCount && (landed[missing] > 0 || missing == BlockSave))
-                ++missing;
-            if (missing == PhaseCount)
-                break;
-            int before = 0;
-            int after = fullBuildMs * 2;
-            for (const auto& kill : timeline) {
-                if (kill.second < missing)
-                    before = std::max(before, kill.first);
-                else if (kill.second > missing)
-                    after = std::min(after, kill.first);
-            }
-            answers = "yy";
-            killMs = before + int(within(random) * (after - before));
-        }
-        // timeout(1) reads a duration of 0 as no limit at all, which would
-        // leave the server building and then serving for good.
-        killMs = std::max(killMs, 1);
+    std::set<std::string> leftovers;
+    for (size_t run = 0; run < targets.size(); ++run) {
+        Phase target = targets[run];
+        // Answers that make the target's phase happen, or any when it
+        // happens in every build; "n" reuses a cache file, or downloads
+        // when there is none.
+        std::vector<std::string> choices = {"a", "yy", "yn", "ny", "nn", "o"};
+        if (target == DownloadA || target == ScanA)
+            choices = {"a", "yy", "yn"};
+        else if (target == DownloadB || target == ScanB)
+            choices = {"a", "yy", "ny"};
+        std::string answers = choices[random() % choices.size()];
+        uint32_t delayMs = random() % std::max(span[target], 1u);
         int version = static_cast<int>(random() % 2);
         publish(version);
+        setGates(target != DownloadA, target != DownloadB);
+        hold(cacheName(0), target == ScanA);
+        hold(cacheName(1), target == ScanB);
+        hold(kInfoBlockFileName, target == BlockSave);
         std::string oldBlock = folder.readWork(kInfoBlockFileName);
         std::string oldCache[2] = {folder.readWork(cacheName(0)), folder.readWork(cacheName(1))};
 
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3f", killMs / 1000.0);
-        // The subshell keeps bash's report of the killed job out of the test's output.
-        folder.run("( { sleep " + std::to_string(kAnswerDelayMs / 1000.0) + "; printf " + answers +
-                   "; } | timeout -s KILL " + seconds + " " + KITSYNC_SERVER_PROGRAM + " -renew > " +
-                   folder.side("killed.log") + " 2>&1 ) 2> /dev/null");
-        std::string killedLog = ServerFolder::read(folder.side("killed.log"));
-        Phase phase = phaseOf(killedLog, killMs);
-        if (fullBuild) {
-            timeline.emplace_back(killMs, phase);
-            ++landed[phase];
-        }
-        SCOPED_TRACE("run " + std::to_string(runs) + ", killed after " + std::to_string(killMs) + " ms in " +
-                     kPhaseNames[phase] + ", answers " + answers + ", version " + std::to_string(version) + "\n" +
+        // No answers at all for the prompts: the server waits for them.
+        folder.start(heldSaveServer(), target == Prompts ? nullptr : &answers);
+        bool begun = folder.await([&](const std::string& out) { return phaseOf(out) >= target; });
+        platform::sleepMilliseconds(delayMs);
+        folder.signal("KILL");
+        folder.awaitExit();
+        setGates(true, true);
+        for (const std::string& name : {cacheName(0), cacheName(1), std::string(kInfoBlockFileName)})
+            hold(name, false);
+        std::string killedLog = folder.console();
+        Phase phase = phaseOf(killedLog);
+        ++landed[phase];
+        SCOPED_TRACE("run " + std::to_string(run) + ", aimed at " + kPhaseNames[target] + ", killed " +
+                     std::to_string(delayMs) + " ms after it began, answers " +
+                     (target == Prompts ? "none" : answers) + ", version " + std::to_string(version) + "\n" +
                      killedLog);
+        ASSERT_TRUE(begun) << "the build ended before the phase began";
+        EXPECT_EQ(phase, target) << "the kill landed in " << kPhaseNames[phase];
 
         std::string block = folder.readWork(kInfoBlockFileName);
         if (block != ServerFolder::absent && block != oldBlock) {
@@ -283,14 +311,17 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
             // and a counter; one that a kill left is never read.
             size_t mark = name.rfind(".tmp");
             if (mark != std::string::npos && mark + 4 < name.size() && std::isdigit(uint8_t(name[mark + 4])))
-                ++leftovers;
+                leftovers.insert(name);
         }
 
-        // The next start: without answers every prompt takes the cache.
+        // The next start, the real program: without answers every prompt
+        // takes the cache.
         bool blockWasSound = block != ServerFolder::absent && storedImage(folder.work(kInfoBlockFileName)) != "";
+        std::string none;
+        folder.start(KITSYNC_SERVER_PROGRAM, &none);
         int status = 0;
-        std::string served = serveAndFetch(folder, "", "", status);
-        std::string nextLog = ServerFolder::read(folder.side("server.log"));
+        std::string served = fetchOnceServing(folder, status);
+        std::string nextLog = folder.console();
         EXPECT_EQ(status, 0) << nextLog;
         EXPECT_TRUE(isSoundImage(served)) << nextLog << ServerFolder::read(folder.side("query.log"));
         const char* expected = blockWasSound ? "loaded" : "building new from packages";
@@ -300,12 +331,12 @@ TEST_F(CrashSafety, KilledBuildLeavesWholeFilesAndTheNextStartServes)
     }
 
     std::string summary;
-    for (int phase = 0; phase < PhaseCount; ++phase)
-        summary += "  " + std::string(kPhaseNames[phase]) + ": " + std::to_string(landed[phase]) + "\n";
-    std::printf("%d runs; full build %d ms; kills in full builds by phase:\n%sTemporaries left by kills: %d\n", runs,
-                fullBuildMs, summary.c_str(), leftovers);
-    for (Phase phase : {Prompts, DownloadA, ScanA, DownloadB, ScanB, Saved})
-        EXPECT_GT(landed[phase], 0) << "no kill landed in " << kPhaseNames[phase];
+    for (int phase = Prompts; phase < PhaseCount; ++phase) {
+        summary += "  " + std::string(kPhaseNames[phase]) + ": " + std::to_string(landed[phase]) + " (within " +
+                   std::to_string(span[phase]) + " ms)\n";
+    }
+    std::printf("%zu kills by phase:\n%sTemporaries left by kills: %zu\n", targets.size(), summary.c_str(),
+                leftovers.size());
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "platform/Clock.h"
 #include "support/TempFolder.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -51,34 +53,106 @@ public:
     int run(const std::string& script) const
     {
         std::string scriptFile = side("command.sh");
-        std::string statusFile = side("status");
+        std::string scriptStatus = side("status");
         std::ofstream(scriptFile) << "cd '" << work() << "' || exit 99\n" << script << "\n";
-        std::filesystem::remove(statusFile);
-        std::string line = "bash '" + scriptFile + "'; echo $? > '" + statusFile + "'";
+        std::filesystem::remove(scriptStatus);
+        std::string line = "bash '" + scriptFile + "'; echo $? > '" + scriptStatus + "'";
         std::system(line.c_str());
+        std::string status = read(scriptStatus);
+        return status == absent ? -1 : std::stoi(status);
+    }
+
+    // Starts a command line in work/ in the background, its output going to
+    // side("server.log"). Its input is answers and then its end; without
+    // answers, a pipe that stays open and silent, so that the program waits
+    // at its first question until it is ended.
+    void start(const std::string& command, const std::string* answers) const
+    {
+        std::string input = side("input");
+        std::filesystem::remove(input);
+        std::string redirect = " < '" + input + "'";
+        if (answers != nullptr)
+            std::ofstream(input, std::ios::binary) << *answers;
+        else
+            redirect = " 0<> '" + input + "'";  // the program holds the writing end itself
+        // The old console and process files go before anything starts, so
+        // nothing of an earlier run can be mistaken for this one's.
+        run(std::string(answers == nullptr ? "mkfifo '" + input + "'; " : "") + "rm -f '" + consoleFile + "' '" +
+            pidFile + "' '" + statusFile + "'; ( " + command + redirect + " > '" + consoleFile + "' 2>&1 & echo $! > '" +
+            pidFile + ".part'; mv '" + pidFile + ".part' '" + pidFile + "'; wait $!; echo $? > '" + statusFile +
+            ".part'; mv '" + statusFile + ".part' '" + statusFile + "' ) > /dev/null 2>&1 &");
+    }
+
+    // All that the started program has printed so far.
+    std::string console() const { return read(consoleFile); }
+
+    // Looks at the console every 2 ms until done(console) holds; false when
+    // the program ends first. A minute without either is taken as a hang.
+    template <typename Done>
+    bool await(Done done) const
+    {
+        for (uint32_t start = platform::tickCount(); platform::tickCount() - start < 60000;) {
+            bool ended = read(statusFile) != absent;
+            if (done(console()))
+                return true;
+            if (ended)
+                return false;
+            platform::sleepMilliseconds(2);
+        }
+        return false;
+    }
+
+    // Sends a signal, such as "KILL", to the started program.
+    void signal(const std::string& name) const
+    {
+        await([&](const std::string&) { return read(pidFile) != absent; });
+        run("kill -" + name + " $(cat '" + pidFile + "') 2> /dev/null");
+    }
+
+    // Waits until the started program serves (a whole "UDP port N opened"
+    // line) or ends, runs whileServing (which may use $port) if it serves,
+    // then stops it with SIGTERM. Returns its exit status.
+    int serveThenStop(const std::string& whileServing = std::string()) const
+    {
+        int port = 0;
+        bool serving = await([&](const std::string& output) { return (port = servingPort(output)) > 0; });
+        if (serving && !whileServing.empty())
+            run("port=" + std::to_string(port) + "; " + whileServing);
+        signal(serving ? "TERM" : "KILL");  // one that hangs must not outlive the test
+        return awaitExit();
+    }
+
+    // The port of a whole "UDP port N opened" line; 0 while there is none.
+    static int servingPort(const std::string& output)
+    {
+        const std::string head = "UDP port ", tail = " opened";
+        for (size_t at = output.find(head); at != std::string::npos; at = output.find(head, at + 1)) {
+            size_t end = output.find('\n', at);
+            if ((at == 0 || output[at - 1] == '\n') && end != std::string::npos && end >= at + tail.size() &&
+                output.compare(end - tail.size(), tail.size(), tail) == 0)
+                return std::atoi(output.c_str() + at + head.size());
+        }
+        return 0;
+    }
+
+    // Starts program with answers and stops it once it serves.
+    int runUntilServing(const std::string& program, const std::string& answers) const
+    {
+        start(program, &answers);
+        return serveThenStop();
+    }
+
+    // The started program's exit status, once it has ended.
+    int awaitExit() const
+    {
+        await([&](const std::string&) { return read(statusFile) != absent; });
         std::string status = read(statusFile);
         return status == absent ? -1 : std::stoi(status);
     }
 
-    // Starts program with answers on its standard input (then its end),
-    // waits until it serves (its "UDP port" line) or ends, runs whileServing
-    // (which may use $port), then stops it with SIGTERM. Returns the
-    // program's exit status; its output is in side("server.log"), and the
-    // milliseconds it took to start serving in side("ready.ms").
-    int runUntilServing(const std::string& program, const std::string& answers = std::string(),
-                        const std::string& whileServing = std::string()) const
-    {
-        std::string log = side("server.log");
-        std::string command = "started=$(date +%s%N); printf \"" + answers + "\" | " + program + " > " + log +
-                              " 2>&1 & pid=$!; " + "for i in $(seq 400); do grep -q \"^UDP port\" " + log +
-                              " && break; kill -0 $pid 2>/dev/null || break; sleep 0.01; done; " +
-                              "echo $((($(date +%s%N) - started) / 1000000)) > " + side("ready.ms") + "; " +
-                              "port=$(sed -n \"s/^UDP port \\([0-9]*\\) opened/\\1/p\" " + log + "); " +
-                              (whileServing.empty() ? std::string() : whileServing + "; ") +
-                              "kill -TERM $pid 2>/dev/null; wait $pid";
-        return run(command);
-    }
-
 private:
     TempFolder base;
+    std::string consoleFile = side("server.log");
+    std::string pidFile = side("program.pid");
+    std::string statusFile = side("program.status");
 };

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <ctime>
 #include <random>
 #include <string>
 
@@ -94,11 +94,12 @@ TEST(PathRules, ManyStarsAgainstALongNameStayFast)
     for (int i = 0; i < 40; ++i)
         pattern += "*a";
     pattern += "b";
-    auto start = std::chrono::steady_clock::now();
+    // Processor time, which a busy machine does not stretch as it does the clock.
+    std::clock_t start = std::clock();
     for (int i = 0; i < 100; ++i)
         EXPECT_FALSE(wildcardMatch(name.c_str(), pattern.c_str()));
-    auto perCall = (std::chrono::steady_clock::now() - start) / 100;
-    EXPECT_LT(perCall, std::chrono::microseconds(1000));
+    double perCallMs = 1000.0 * double(std::clock() - start) / CLOCKS_PER_SEC / 100;
+    EXPECT_LT(perCallMs, 1.0);
 }
 
 }  // namespace

@@ -43,8 +43,9 @@ public:
     }
 
     // Reads the console up to and including the next line holding text;
-    // every line the server printed so far stays in `lines`.
-    bool awaitLine(const std::string& text, std::string* line = nullptr, uint32_t timeoutMs = 3000)
+    // every line the server printed so far stays in `lines`. The time-outs
+    // only guard against a hang: a sanitized start on a busy machine is slow.
+    bool awaitLine(const std::string& text, std::string* line = nullptr, uint32_t timeoutMs = 20000)
     {
         for (uint32_t start = platform::tickCount();;) {
             for (; cursor < lines.size(); ++cursor) {
@@ -73,7 +74,7 @@ public:
 
     // The exit status once the server has ended, with all it printed in
     // `lines`; -1 when it does not end in time.
-    int awaitExit(uint32_t timeoutMs = 5000)
+    int awaitExit(uint32_t timeoutMs = 20000)
     {
         std::string status = awaitFile("server.status", timeoutMs);
         if (status.empty())

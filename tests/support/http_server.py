@@ -14,10 +14,11 @@ Routes (PATH is a file below --root; ".." components are refused with 404):
   /_status/CODE              answers CODE with a short text body
   /_nolength/PATH            the file without Content-Length; the closed
                              connection marks its end
-  /_drip/PATH?chunk=N&delay=MS
+  /_drip/PATH?chunk=N&delay=MS&until=NAME
                              the file with Content-Length, N bytes at a time
                              (default 1024) with MS milliseconds between
-                             pieces (default 100)
+                             pieces (default 100); with until, the last piece
+                             waits until the file NAME exists below --root
   /_stall/PATH?after=N&hold=S
                              announces the whole file, sends its first N
                              bytes (default 0), then sends nothing for S
@@ -66,7 +67,8 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_file(rest, with_length=False)
             elif route == "_drip":
                 self.send_file(rest, chunk=int(query.get("chunk", 1024)),
-                               delay=int(query.get("delay", 100)) / 1000.0)
+                               delay=int(query.get("delay", 100)) / 1000.0,
+                               until=query.get("until"))
             elif route == "_stall":
                 self.send_file(rest, stop_after=int(query.get("after", 0)),
                                hold=float(query.get("hold", 30)))
@@ -118,8 +120,12 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def await_file(self, relative):
+        while not os.path.exists(os.path.join(Handler.root, relative)):
+            time.sleep(0.005)
+
     def send_file(self, relative, with_length=True, chunk=None, delay=0.0,
-                  stop_after=None, hold=0.0):
+                  stop_after=None, hold=0.0, until=None):
         body = self.read_file(relative)
         if body is None:
             self.send_text(404, "not found\n")
@@ -142,6 +148,8 @@ class Handler(BaseHTTPRequestHandler):
         for start in range(0, len(body), chunk):
             if start:
                 time.sleep(delay)
+            if until and start + chunk >= len(body):
+                self.await_file(until)
             self.wfile.write(body[start:start + chunk])
             self.wfile.flush()
 
