@@ -39,7 +39,10 @@ rm -rf "$build/seeds"
 python3 fuzz/make-seeds.py "$build/seeds"
 mkdir -p "$corpus" "$build/crashes" "$build/logs"
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:symbolize=1
+# A small quarantine keeps freed memory warm: a program that allocates per
+# input (the catalogue decoder's inflate state) ran three times as many
+# inputs per processor second, and 16 MB still outlasts every input's frees.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:symbolize=1:quarantine_size_mb=16
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 run_one() {
