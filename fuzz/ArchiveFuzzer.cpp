@@ -1,8 +1,9 @@
 // Bytes as a downloaded package into the whole inspection: the instruction
 // block, the walk over every entry with its CRC check, and the package
 // record. A record the server writes must be one that clients can read,
-// listing exactly the files the server counted.
-#include "ScratchFile.h"
+// listing exactly the files the server counted. The archive is read from
+// memory through the unzip layer's file functions.
+#include "MemoryZip.h"
 
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
@@ -15,10 +16,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static ScratchFile scratch("package.zip");
-    scratch.write(data, size);
+    static MemoryZip zip;
+    zip.hold(data, size);
 
-    PackageArchive archive(scratch.path(), static_cast<int8_t>(Settings::kRequiredPackage));
+    PackageArchive archive("package.zip", static_cast<int8_t>(Settings::kRequiredPackage), &zip.functions);
     archive.packageUrl = "http://127.0.0.1/package.zip";
     if (archive.archiveSize != size)
         std::abort();

@@ -1,5 +1,8 @@
 // Datagrams from clients and from the game server into the server's
-// handler, over a real socket on 127.0.0.1, with the clock held still.
+// handler, with the clock held still. The server's receive and send are
+// turned to memory: the handler takes each datagram as the socket would
+// give it and every datagram it sends is collected, so a step costs no
+// system call. The server tests drive the same handler over real sockets.
 //
 // An input is a run of steps. The first byte sets the scene (bit 0: a
 // password; bit 1: one chunk or three). Each step is a control byte (bits
@@ -13,10 +16,9 @@
 #include "client/QueryProtocol.h"
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
-#include "platform/SocketWait.h"
-#include "platform/UdpSocket.h"
 #include "server/AddonServer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +27,8 @@
 namespace {
 
 constexpr int kSenders = 8;
+constexpr uint16_t kFirstSenderPort = 40000;
+constexpr uint16_t kGamePort = 2302;
 constexpr uint32_t kStartTick = 5000000;
 uint32_t fakeNow = kStartTick;
 
@@ -41,28 +45,57 @@ void check(bool holds, const char* what)
     }
 }
 
-struct Scene {
-    AddonServer* server = nullptr;
-    platform::SocketHandle senders[kSenders];
+class Scene;
+
+// The server with its socket replaced by memory: one datagram waits to be
+// received at a time, and each one it sends goes straight to the scene to
+// be judged.
+class MemoryServer : public AddonServer {
+public:
+    explicit MemoryServer(Scene& scene) : scene(scene) {}
+
+    int32_t receiveFrom(void* buffer, int32_t capacity, uint32_t* address, uint16_t* port) override
+    {
+        if (waiting == nullptr) {
+            *address = 0;
+            *port = 0;
+            return -1;
+        }
+        // A datagram longer than the buffer is cut, as recvfrom cuts it.
+        int32_t length = std::min(waitingLength, capacity);
+        std::memcpy(buffer, waiting, size_t(length));
+        *address = waitingAddress;
+        *port = waitingPort;
+        waiting = nullptr;
+        return length;
+    }
+
+    int32_t sendTo(uint32_t address, uint16_t port, const void* data, int32_t length) override;
+
+    const uint8_t* waiting = nullptr;
+    int32_t waitingLength = 0;
+    uint32_t waitingAddress = 0;
+    uint16_t waitingPort = 0;
+
+private:
+    Scene& scene;
+};
+
+class Scene {
+public:
+    MemoryServer* server = nullptr;
     uint32_t senderAddress[kSenders];
-    platform::SocketHandle gameServer = platform::invalidSocket;
+    uint32_t loopback = platform::ipv4Address(127, 0, 0, 1);
     InfoBlock oneChunk;
     InfoBlock threeChunks;
 
     Scene()
     {
         platform::setTickSource(fixedClock);
-        server = new AddonServer;  // never destroyed: its thread never runs
-        uint32_t loopback = platform::ipv4Address(127, 0, 0, 1);
-        check(server->open(0, 0, loopback), "server socket opens");
-        for (int i = 0; i < kSenders; ++i) {
+        server = new MemoryServer(*this);  // never destroyed: its thread never runs
+        for (int i = 0; i < kSenders; ++i)
             senderAddress[i] = i < 5 ? loopback : platform::ipv4Address(127, 0, 0, 2);
-            senders[i] = platform::openSocket(platform::SocketKind::datagram);
-            check(platform::bindSocket(senders[i], senderAddress[i], 0) == 0, "sender binds");
-        }
-        gameServer = platform::openSocket(platform::SocketKind::datagram);
-        check(platform::bindSocket(gameServer, loopback, 0) == 0, "game server binds");
-        server->gamePortNumber = static_cast<uint16_t>(platform::localPort(gameServer) - 1);
+        server->gamePortNumber = kGamePort;
 
         std::vector<uint8_t> block(600);
         for (size_t i = 0; i < block.size(); ++i)
@@ -98,25 +131,33 @@ struct Scene {
         drainEverything();
     }
 
-    // Everything that came back must be something the server may send.
+    void deliver(int sender, const uint8_t* bytes, size_t length)
+    {
+        server->waiting = bytes;
+        server->waitingLength = int32_t(length);
+        server->waitingAddress = senderAddress[sender];
+        server->waitingPort = uint16_t(kFirstSenderPort + sender);
+        server->handleDatagram(0);
+        check(server->waiting == nullptr, "the handler takes the datagram");
+    }
+
+    // Everything that goes out must be something the server may send, to
+    // one who may get it.
+    void judgeSent(uint32_t address, uint16_t port, const uint8_t* bytes, int32_t length)
+    {
+        if (address == loopback && port == kGamePort + 1) {
+            check(length == 7 && std::memcmp(bytes, "\\rules\\", 7) == 0, "only rules polls reach the game server");
+            return;
+        }
+        int sender = port - kFirstSenderPort;
+        check(sender >= 0 && sender < kSenders && address == senderAddress[sender],
+              "datagrams go only to those who sent");
+        checkReply(bytes, length);
+    }
+
     void drainEverything()
     {
-        uint8_t buffer[65536];
-        for (int i = 0; i < kSenders; ++i) {
-            while (platform::waitUntilReadable(senders[i], 0) == platform::SocketWait::readable) {
-                int32_t n = platform::receiveFrom(senders[i], buffer, sizeof buffer, nullptr, nullptr);
-                if (n < 0)
-                    break;
-                checkReply(buffer, n);
-            }
-        }
-        while (platform::waitUntilReadable(gameServer, 0) == platform::SocketWait::readable) {
-            int32_t n = platform::receiveFrom(gameServer, buffer, sizeof buffer, nullptr, nullptr);
-            if (n < 0)
-                break;
-            check(n == 7 && std::memcmp(buffer, "\\rules\\", 7) == 0, "only rules polls reach the game server");
-        }
-        StringArray lines;
+        lines.setSize(0);
         server->logQueue.takeAll(lines);
         for (int32_t i = 0; i < lines.size; ++i) {
             const RefString& line = lines[i];
@@ -172,7 +213,16 @@ struct Scene {
         check(pending == s.queuedDatagrams, "queued count matches the queues");
         check(s.queuedDatagrams <= limits.queuedDatagrams, "queued datagrams within their limit");
     }
+
+private:
+    StringArray lines;  // kept, so that its storage serves every step
 };
+
+int32_t MemoryServer::sendTo(uint32_t address, uint16_t port, const void* data, int32_t length)
+{
+    scene.judgeSent(address, port, static_cast<const uint8_t*>(data), length);
+    return length;
+}
 
 }  // namespace
 
@@ -183,8 +233,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     scene.reset(data[0]);
     AddonServer& server = *scene.server;
-    uint16_t serverPort = platform::localPort(server.socket);
-    uint32_t loopback = platform::ipv4Address(127, 0, 0, 1);
 
     size_t at = 1;
     while (at + 2 <= size) {
@@ -197,12 +245,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             fakeNow += uint32_t(control >> 4) * 50;
             server.tick();
         }
-        int sender = control & 7;
-        int32_t sent = platform::sendTo(scene.senders[sender], loopback, serverPort, data + at, int32_t(length));
-        check(sent == int32_t(length), "datagram sent");
+        scene.deliver(control & 7, data + at, length);
         at += length;
-        check(platform::waitUntilReadable(server.socket, 1000) == platform::SocketWait::readable, "datagram arrives");
-        server.handleDatagram(0);
         scene.checkLimits();
         scene.drainEverything();
     }

@@ -1,9 +1,11 @@
 // Bytes as addoninfoblock.udp into the loader. Whatever it accepts must be
 // exactly what the server would have stored, chunk for chunk, and must
-// reassemble into a compressed block the way a client joins it.
-#include "ScratchFile.h"
+// reassemble into a compressed block the way a client joins it. The file
+// is read from memory.
+#include "MemoryFile.h"
 
 #include "catalogue/InfoBlock.h"
+#include "catalogue/MemoryStream.h"
 #include "client/ChunkCollector.h"
 
 #include <zlib.h>
@@ -14,20 +16,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<uint8_t> readWhole(const char* path)
-{
-    std::vector<uint8_t> bytes;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr)
-        std::abort();
-    uint8_t block[4096];
-    size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
-        bytes.insert(bytes.end(), block, block + got);
-    std::fclose(file);
-    return bytes;
-}
 
 // Rewrites each chunk's index and CRC to what the loader expects, so that
 // mutated payloads get past the checks and reach the rest: random bytes
@@ -52,27 +40,24 @@ std::vector<uint8_t> withRepairedChunks(const uint8_t* data, size_t size)
     return bytes;
 }
 
-int checkOne(const ScratchFile& scratch, const uint8_t* data, size_t size);
+int checkOne(const uint8_t* data, size_t size);
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static ScratchFile scratch("addoninfoblock.udp");
-    checkOne(scratch, data, size);
+    checkOne(data, size);
     std::vector<uint8_t> repaired = withRepairedChunks(data, size);
-    checkOne(scratch, repaired.data(), repaired.size());
+    checkOne(repaired.data(), repaired.size());
     return 0;
 }
 
 namespace {
 
-int checkOne(const ScratchFile& scratch, const uint8_t* data, size_t size)
+int checkOne(const uint8_t* data, size_t size)
 {
-    scratch.write(data, size);
-
     InfoBlock block;
-    InfoBlockLoad result = loadInfoBlock(block, scratch.path());
+    InfoBlockLoad result = loadInfoBlock(block, MemoryFile(data, size, "rb").get());
     if (result == InfoBlockLoad::NotFound)
         std::abort();
     if (result == InfoBlockLoad::Damaged) {
@@ -107,11 +92,9 @@ int checkOne(const ScratchFile& scratch, const uint8_t* data, size_t size)
         std::abort();
 
     // Saving what was loaded gives the same bytes back.
-    std::string copy = scratch.pathOf("saved.udp");
-    if (!saveInfoBlock(block, copy.c_str()))
-        std::abort();
-    std::vector<uint8_t> saved = readWhole(copy.c_str());
-    if (saved.size() != size || (size > 0 && std::memcmp(saved.data(), data, size) != 0))
+    MemoryStream saved(static_cast<uint32_t>(size));
+    writeInfoBlock(saved, block);
+    if (saved.length != size || (size > 0 && std::memcmp(saved.buffer, data, size) != 0))
         std::abort();
     return 0;
 }

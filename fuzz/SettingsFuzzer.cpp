@@ -1,6 +1,6 @@
 // kitsync.ini as the operator may have written it, or as a damaged disk
-// may have left it, into the settings reader.
-#include "ScratchFile.h"
+// may have left it, into the settings reader, from memory.
+#include "MemoryFile.h"
 
 #include "settings/Settings.h"
 
@@ -8,12 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static ScratchFile scratch("kitsync.ini");
-    scratch.write(data, size);
-
+    MemoryFile file(data, size, "r");
     Settings parsed;
-    if (!readSettings(scratch.path(), parsed))
-        std::abort();
+    readSettings(file.get(), parsed);
 
     // Every package address has its kind, and the kind is one of the two.
     if (parsed.packageKinds.size < parsed.packageUrls.size)

@@ -154,16 +154,21 @@ bool sealCatalogue(const MemoryStream& catalogue, uint32_t blockChecksum, InfoBl
     return true;
 }
 
+void writeInfoBlock(ByteStream& stream, const InfoBlock& block)
+{
+    writeU32(stream, static_cast<uint32_t>(block.infoBlockId));
+    writeU32(stream, static_cast<uint32_t>(block.infoBlockId >> 32));
+    writeU32(stream, static_cast<uint32_t>(block.chunks.size));
+    for (int32_t i = 0; i < block.chunks.size; ++i) {
+        writeU32(stream, block.chunks[i]->size);
+        stream.write(block.chunks[i]->data, block.chunks[i]->size);
+    }
+}
+
 bool saveInfoBlock(const InfoBlock& block, const char* path)
 {
     MemoryStream file(12 + totalChunkBytes(block) + 4 * static_cast<uint32_t>(block.chunks.size));
-    writeU32(file, static_cast<uint32_t>(block.infoBlockId));
-    writeU32(file, static_cast<uint32_t>(block.infoBlockId >> 32));
-    writeU32(file, static_cast<uint32_t>(block.chunks.size));
-    for (int32_t i = 0; i < block.chunks.size; ++i) {
-        writeU32(file, block.chunks[i]->size);
-        file.write(block.chunks[i]->data, block.chunks[i]->size);
-    }
+    writeInfoBlock(file, block);
     if (!platform::writeFileAtomically(path, file.buffer, file.length)) {
         std::printf("Error: Unable to write the addon info block to %s\n", path);
         return false;
@@ -229,9 +234,15 @@ InfoBlockLoad loadInfoBlock(InfoBlock& target, const char* path)
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr)
         return InfoBlockLoad::NotFound;
-    bool sound = readInfoBlock(file, target);
+    InfoBlockLoad result = loadInfoBlock(target, file);
     std::fclose(file);
-    if (sound)
+    return result;
+}
+
+InfoBlockLoad loadInfoBlock(InfoBlock& target, std::FILE* file)
+{
+    target.clear();
+    if (readInfoBlock(file, target))
         return InfoBlockLoad::Loaded;
     target.clear();
     return InfoBlockLoad::Damaged;

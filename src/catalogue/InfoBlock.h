@@ -5,6 +5,7 @@
 #include "foundation/SharedRef.h"
 
 #include <cstdint>
+#include <cstdio>
 
 class ByteStream;
 class MemoryStream;
@@ -66,6 +67,8 @@ bool sealCatalogue(const MemoryStream& catalogue, uint32_t blockChecksum, InfoBl
 // file or the complete new one. False, with an "Error: " message, when the
 // file cannot be written.
 bool saveInfoBlock(const InfoBlock& block, const char* path = kInfoBlockFileName);
+// The bytes saveInfoBlock stores, appended to stream.
+void writeInfoBlock(ByteStream& stream, const InfoBlock& block);
 
 enum class InfoBlockLoad { Loaded, NotFound, Damaged };
 
@@ -73,3 +76,6 @@ enum class InfoBlockLoad { Loaded, NotFound, Damaged };
 // trusting it; prints nothing. NotFound when the file cannot be opened;
 // Damaged leaves target empty (id 0, no chunks).
 InfoBlockLoad loadInfoBlock(InfoBlock& target, const char* path = kInfoBlockFileName);
+// The same on a file already open for reading (left open), which must end
+// with the block; Loaded or Damaged.
+InfoBlockLoad loadInfoBlock(InfoBlock& target, std::FILE* file);

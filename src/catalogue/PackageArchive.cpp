@@ -6,7 +6,6 @@
 
 #include <zlib.h>
 
-#include <cstdio>
 #include <cstring>
 
 const char kBlockErrorMessage[] = "Error: Problems reading the Kitsync block\n";
@@ -15,18 +14,25 @@ const char kNoBlockWarning[] = "Warning: No Kitsync block found, using simple in
 
 namespace {
 
-uint32_t measureFile(const char* path)
+// Through the same functions the unzip layer reads with, so an archive
+// held in memory is measured as a file is.
+uint32_t measureArchive(const char* path, zlib_filefunc_def* given)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr)
+    zlib_filefunc_def functions;
+    if (given != nullptr)
+        functions = *given;
+    else
+        fill_fopen_filefunc(&functions);
+    voidpf stream = functions.zopen_file(functions.opaque, path, ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+    if (stream == nullptr)
         return 0;
     uint32_t size = 0;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        long end = std::ftell(file);
+    if (functions.zseek_file(functions.opaque, stream, 0, ZLIB_FILEFUNC_SEEK_END) == 0) {
+        long end = functions.ztell_file(functions.opaque, stream);
         if (end > 0)
             size = static_cast<uint32_t>(end);
     }
-    std::fclose(file);
+    functions.zclose_file(functions.opaque, stream);
     return size;
 }
 
@@ -101,10 +107,10 @@ bool isFolderEntry(const RefString& name)
 
 }  // namespace
 
-PackageArchive::PackageArchive(const char* localPath, int8_t kind)
-    : InstallScript(localPath), packageKind(static_cast<uint32_t>(static_cast<int32_t>(kind)))
+PackageArchive::PackageArchive(const char* localPath, int8_t kind, zlib_filefunc_def* zipFunctions)
+    : InstallScript(localPath, zipFunctions), packageKind(static_cast<uint32_t>(static_cast<int32_t>(kind)))
 {
-    archiveSize = measureFile(archivePath.c_str());
+    archiveSize = measureArchive(archivePath.c_str(), zipFunctions);
 }
 
 bool PackageArchive::inspectEntries()

@@ -26,8 +26,9 @@ public:
     // entry's contents is kept.
     static const uint32_t kReadBlockSize = 4096;
 
-    // kind: 3 for an optional package, 10 otherwise. Measures archiveSize.
-    PackageArchive(const char* localPath, int8_t kind);
+    // kind: 3 for an optional package, 10 otherwise. Measures archiveSize,
+    // through zipFunctions when given (see InstallScript).
+    PackageArchive(const char* localPath, int8_t kind, zlib_filefunc_def* zipFunctions = nullptr);
 
     // Reads every entry, verifies its CRC-32 and places the files that the
     // rules install or extract into the tree under root. False on the first

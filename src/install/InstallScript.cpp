@@ -38,7 +38,10 @@ const CommandEntry* commandFor(const RefString& word)
 
 }  // namespace
 
-InstallScript::InstallScript(const char* localPath) : archivePath(localPath) {}
+InstallScript::InstallScript(const char* localPath, zlib_filefunc_def* functions)
+    : archivePath(localPath), zipFunctions(functions)
+{
+}
 
 InstallScript::~InstallScript()
 {
@@ -50,7 +53,7 @@ bool InstallScript::readInstallScript()
 {
     if (zipHandle != nullptr)
         unzClose(zipHandle);
-    zipHandle = unzOpen(archivePath.c_str());
+    zipHandle = unzOpen2(archivePath.c_str(), zipFunctions);
     if (zipHandle == nullptr)
         return false;
     bool found = false;

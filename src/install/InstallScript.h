@@ -26,7 +26,9 @@ public:
     // instead of trusting whatever size its header claims.
     static const uint32_t kMaxInstructionSize = 16u * 1024 * 1024;
 
-    explicit InstallScript(const char* localPath);
+    // zipFunctions, when given, is how the archive named localPath is read
+    // (the fuzz program's archive in memory); without, it is that file.
+    explicit InstallScript(const char* localPath, zlib_filefunc_def* zipFunctions = nullptr);
     InstallScript(const InstallScript&) = delete;
     InstallScript& operator=(const InstallScript&) = delete;
     virtual ~InstallScript();  // closes zipHandle
@@ -47,6 +49,7 @@ public:
     void completeDefaults();
 
     RefString archivePath;  // the local zip file
+    zlib_filefunc_def* zipFunctions;
     unzFile zipHandle = nullptr;
     bool blockFound = false;
     RefString packageName;

@@ -28,9 +28,10 @@ public:
     // The close result, or 0 when no socket was open.
     int32_t close();
     // Bytes sent or received, or -1; receiveFrom gives the sender (0, 0
-    // after a failure).
-    int32_t sendTo(uint32_t address, uint16_t port, const void* data, int32_t length);
-    int32_t receiveFrom(void* buffer, int32_t capacity, uint32_t* address, uint16_t* port);
+    // after a failure). Virtual so that a fuzz program can hand handlers
+    // datagrams from memory and collect what they send.
+    virtual int32_t sendTo(uint32_t address, uint16_t port, const void* data, int32_t length);
+    virtual int32_t receiveFrom(void* buffer, int32_t capacity, uint32_t* address, uint16_t* port);
 
     // The loop: onStart; then, until stopRequested, wait at most
     // idleInterval for the socket or the wake event; onIdle on a time-out;

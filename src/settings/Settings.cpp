@@ -114,10 +114,15 @@ bool readSettings(const char* path, Settings& target)
     std::FILE* file = std::fopen(path, "r");
     if (file == nullptr)
         return false;
+    readSettings(file, target);
+    std::fclose(file);
+    return true;
+}
+
+void readSettings(std::FILE* file, Settings& target)
+{
     RefString line;
     StringArray words;
     while (readLine(file, line))
         applyLine(target, line, words);
-    std::fclose(file);
-    return true;
 }

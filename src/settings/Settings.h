@@ -51,3 +51,5 @@ bool readLine(std::FILE* file, RefString& line);
 // changed, when the file cannot be opened; a missing file is not an error
 // for the caller to report.
 bool readSettings(const char* path = kSettingsFileName, Settings& target = settings);
+// The same on a file already open for reading, which is left open.
+void readSettings(std::FILE* file, Settings& target);
