@@ -122,7 +122,7 @@ TEST(LogQueueBatch, PrintsOneTimeStampForEveryLineOfABatch)
     EXPECT_NE(printedBatch(queue).find(": Warning: Console log overflowed, 2 lines dropped\n"), std::string::npos);
 }
 
-TEST_F(ServerTest, AnswersQueriesWithTheDocumentedBytes)
+TEST_F(ServerTest, AnswersQueriesWithTheDocumentedBytesAndRefusesAWrongPassword)
 {
     UdpPeer client;
     const Bytes shortForm = {0x00, 0x80, 0x03, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x12, 0x00, 0x00, 0x00};
@@ -141,11 +141,8 @@ TEST_F(ServerTest, AnswersQueriesWithTheDocumentedBytes)
     longForm.insert(longForm.end(), {0x88, 0x13, 0x00, 0x00, 0x02, 0x00});
     EXPECT_EQ(exchange(client, queryRequest(1040, "")), longForm);
     EXPECT_TRUE(gameServer.quietFor(20));  // a report is never answered
-}
 
-TEST_F(ServerTest, RefusesAWrongPasswordWithItsFourBytes)
-{
-    UdpPeer client;
+    takeLog();
     server.password = "Secret";
     const Bytes refused = {0x01, 0x80, 0xFF, 0xFF};
     EXPECT_EQ(exchange(client, queryRequest(1040, "secret")), refused);
@@ -195,7 +192,7 @@ TEST_F(ServerTest, AShortDatagramRunsTheTimerOnce)
     EXPECT_TRUE(client.quietFor(20));
 }
 
-TEST_F(ServerTest, SendsOneQueuedChunkPerPassAndDropsTheRecordWithTheLast)
+TEST_F(ServerTest, SendsOneQueuedChunkPerPassPerClientAndDropsTheRecordWithTheLast)
 {
     UdpPeer client;
     deliver(client, chunkRequest());
@@ -210,11 +207,8 @@ TEST_F(ServerTest, SendsOneQueuedChunkPerPassAndDropsTheRecordWithTheLast)
     EXPECT_EQ(server.infoBlock.chunks[2].refs(), 1u);
     server.pumpSendQueues();
     EXPECT_TRUE(client.quietFor(20));
-}
 
-TEST_F(ServerTest, QueuesResendsBehindWhatIsAlreadyQueued)
-{
-    UdpPeer client;
+    // Resends queue behind what is already queued.
     deliver(client, chunkRequest());
     deliver(client, resendRequest(0));
     deliver(client, resendRequest(2));
@@ -227,10 +221,8 @@ TEST_F(ServerTest, QueuesResendsBehindWhatIsAlreadyQueued)
     deliver(client, resendRequest(1));  // a resend alone makes a record too
     expectChunks(client, {1});
     EXPECT_EQ(server.clients.size, 0);
-}
 
-TEST_F(ServerTest, KeepsSeparateQueuesForPortsOfOneAddress)
-{
+    // Ports of one address have queues of their own.
     UdpPeer first, second;
     deliver(first, chunkRequest());
     expectChunks(first, {0});
@@ -403,7 +395,7 @@ TEST_F(ServerTest, MakesAtMostThirtyTwoRecordsForOneAddress)
     EXPECT_EQ(server.clients.size, 33);
 }
 
-TEST_F(ServerTest, QueuesAtMostTwoCataloguesPerClientAndAllOrNothing)
+TEST_F(ServerTest, QueuesAtMostTwoCataloguesPerClientAndHoldsToTheTotalsAllOrNothing)
 {
     UdpPeer client;
     deliver(client, chunkRequest());
@@ -422,10 +414,8 @@ TEST_F(ServerTest, QueuesAtMostTwoCataloguesPerClientAndAllOrNothing)
     expectChunks(client, {1, 2, 0, 1, 2, 1});
     EXPECT_EQ(server.clients.size, 0);
     EXPECT_EQ(server.queuedDatagrams, 0);
-}
 
-TEST_F(ServerTest, HoldsToTheRecordAndDatagramTotals)
-{
+    // The totals over all records hold too.
     server.limits.records = 2;
     server.limits.queuedDatagrams = 7;
     UdpPeer a, b, c;
