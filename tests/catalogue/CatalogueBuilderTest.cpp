@@ -132,7 +132,8 @@ protected:
     std::string alphaRecord()
     {
         std::string tree = text("addons\\") + listed("alpha.pbo", kAlphaPbo) + text("") + text("docs\\") + text("");
-        return record("alpha.zip", "Alpha Pack", "http://alpha.example/info", Settings::kRequiredPackage, tree + text(""));
+        return record("alpha.zip", "Alpha Pack", "http://alpha.example/info", Settings::kRequiredPackage,
+                      tree + text(""));
     }
     std::string betaRecord()
     {

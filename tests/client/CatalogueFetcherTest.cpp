@@ -40,7 +40,8 @@ public:
 
 // A fake server made from a setup, and a fetcher that talks to it.
 struct Session {
-    explicit Session(FakeServerSetup setup) : server(std::move(setup)), link(platform::ipv4Address(127, 0, 0, 1), server.port())
+    explicit Session(FakeServerSetup setup)
+        : server(std::move(setup)), link(platform::ipv4Address(127, 0, 0, 1), server.port())
     {
         EXPECT_TRUE(link.open());
     }
@@ -146,7 +147,9 @@ TEST(CatalogueFetcher, GivesUpOnAServerThatFallsSilent)
     Bytes fetched;
     std::string error;
     ASSERT_FALSE(session.fetch(fetched, error));
-    EXPECT_EQ(error.rfind("the server stopped sending: 3 of " + std::to_string(total) + " chunks received, still missing 3, 4, 5", 0), 0u)
+    EXPECT_EQ(error.rfind("the server stopped sending: 3 of " + std::to_string(total) +
+                              " chunks received, still missing 3, 4, 5", 0),
+              0u)
         << error;
     std::map<uint16_t, uint32_t> resends = session.server.counts().resends;
     EXPECT_EQ(resends.size(), total - 3);

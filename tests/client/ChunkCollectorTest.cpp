@@ -95,7 +95,8 @@ TEST(ChunkReassembly, CompressedBlockFaultsNameTheirOffset)
                                        " bytes, the length word says " + std::to_string(image.size() + 1)},
         {chunkBlock(padded), end + "1 bytes follow the compressed data"},
         // zlib has read the two header bytes when it finds them wrong.
-        {changed(4, 0xFF), "at offset 6 of the compressed block: the compressed data is corrupt (incorrect header check)"},
+        {changed(4, 0xFF),
+         "at offset 6 of the compressed block: the compressed data is corrupt (incorrect header check)"},
         {{resealed(0, {1, 2})}, "at offset 0 of the compressed block: the block ends inside its length word (2 bytes)"},
     };
     for (const auto& fault : whole)

@@ -47,7 +47,11 @@ struct ServerFolder {
         sealCatalogue(image, 0x1a2b, stored);
         saveInfoBlock(stored, folder.path(kInfoBlockFileName).c_str());
     }
-    Bytes chunk(int32_t index) const { return Bytes(stored.chunks[index]->data, stored.chunks[index]->data + stored.chunks[index]->size); }
+    Bytes chunk(int32_t index) const
+    {
+        const ByteBuffer& bytes = *stored.chunks[index];
+        return Bytes(bytes.data, bytes.data + bytes.size);
+    }
 
     TempFolder folder;
     InfoBlock stored;
@@ -310,8 +314,8 @@ protected:
 
 TEST_F(BuildingServer, OperatorAnswersBuildTheCatalogueThatIsThenServed)
 {
-    uint32_t alphaSum = publish("alpha.zip", {{"kitsync.txt", "KITSYNC_START\nPACKAGE Alpha\nINSTALL *.pbo addons\\\nKITSYNC_END\n"},
-                                              {"alpha.pbo", "alpha"}});
+    const std::string script = "KITSYNC_START\nPACKAGE Alpha\nINSTALL *.pbo addons\\\nKITSYNC_END\n";
+    uint32_t alphaSum = publish("alpha.zip", {{"kitsync.txt", script}, {"alpha.pbo", "alpha"}});
     uint32_t betaSum = publish("beta.zip", {{"beta.pbo", std::string(3000, 'b')}});
     writeSettings("package " + http.url("/alpha.zip") + "\npackage file://" + site.path("beta.zip") + " optional\n");
     work.write("answers.txt", "y\nn\n");
