@@ -180,6 +180,7 @@ TEST(SharedRef, LastHandleDeletesTheObject)
     self = self;
     EXPECT_EQ(self.refs(), 2u);
     queue.removeAll();
+    EXPECT_EQ(alive, 1);  // self still holds it
     self.release();
     EXPECT_EQ(alive, 0);
 }
