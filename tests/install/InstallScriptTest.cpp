@@ -1,7 +1,6 @@
 #include "install/InstallScript.h"
 
 #include "support/TempFolder.h"
-#include "support/ZipBytes.h"
 #include "support/ZipWriter.h"
 
 #include <gtest/gtest.h>
@@ -155,24 +154,6 @@ TEST(InstallScriptArchive, FindsTheRootInstructionFileInAnyCase)
     EXPECT_STREQ(script.packageName.c_str(), "Tank Pack");
     EXPECT_STREQ(script.infoUrl.c_str(), "http://t/");
     EXPECT_EQ(rulesOf(script), "IGNORE kitsync.txt|INSTALL *.pbo addons\\");
-}
-
-// Written to a pipe, zip cannot seek back: sizes and CRCs follow the data
-// in descriptors. A kitsync.txt inside a folder does not count.
-TEST(InstallScriptArchive, InfoZipArchivesStoredDeflatedAndStreamed)
-{
-    TempFolder temp;
-    temp.write("src/kitsync.txt", kBlock);
-    temp.write("src/Docs/KITSYNC.TXT", "KITSYNC_START\nPACKAGE Wrong\nKITSYNC_END");
-    temp.write("src/a.pbo", std::string(5000, 'a'));
-    ASSERT_TRUE(temp.run("cd src && zip -q -0 ../stored.zip Docs/KITSYNC.TXT kitsync.txt a.pbo"));
-    ASSERT_TRUE(temp.run("cd src && zip -q - Docs/KITSYNC.TXT kitsync.txt a.pbo | cat > ../streamed.zip"));
-    EXPECT_NE(ZipBytes(temp.path("streamed.zip")).flags("kitsync.txt") & 8, 0);
-    for (const char* name : {"stored.zip", "streamed.zip"}) {
-        InstallScript script(temp.path(name).c_str());
-        ASSERT_TRUE(script.readInstallScript()) << name;
-        EXPECT_STREQ(script.packageName.c_str(), "Tank Pack") << name;
-    }
 }
 
 TEST(InstallScriptArchive, UnreadableArchivesOversizedOrBadInstructionsFail)

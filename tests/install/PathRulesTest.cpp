@@ -6,31 +6,24 @@
 #include <chrono>
 #include <random>
 #include <string>
-#include <vector>
 
 namespace {
+
+// The pieces joined, each followed by '|'.
+std::string joined(const StringArray& pieces)
+{
+    std::string all;
+    for (int32_t i = 0; i < pieces.size; ++i)
+        all += std::string(pieces[i].c_str()) + "|";
+    return all;
+}
 
 std::string parts(const char* path)
 {
     StringArray parts;
     splitPath(path, parts);
-    std::string joined;
-    for (int32_t i = 0; i < parts.size; ++i)
-        joined += std::string(parts[i].c_str()) + "|";
-    return joined;
+    return joined(parts);
 }
-
-std::vector<std::string> wordsOf(const char* line)
-{
-    StringArray words;
-    splitWords(RefString(line), words);
-    std::vector<std::string> out;
-    for (int32_t i = 0; i < words.size; ++i)
-        out.emplace_back(words[i].c_str());
-    return out;
-}
-
-using Words = std::vector<std::string>;
 
 TEST(TakeLine, CutsLinesWithTheirEndings)
 {
@@ -42,15 +35,22 @@ TEST(TakeLine, CutsLinesWithTheirEndings)
 
 TEST(SplitWords, SeparatorsAndQuotes)
 {
-    EXPECT_EQ(wordsOf(" \t \n"), Words{});
-    EXPECT_EQ(wordsOf("INSTALL \"my file.pbo\" addons"), (Words{"INSTALL", "my file.pbo", "addons"}));
-    EXPECT_EQ(wordsOf("a\bb"), (Words{"a", "b"}));
-    EXPECT_EQ(wordsOf("a\vb\fc\rd"), (Words{"a", "b", "c", "d"}));
-    EXPECT_EQ(wordsOf("x \"\" y"), (Words{"x", "y"}));
-    EXPECT_EQ(wordsOf("pre\"quoted text\"post"), (Words{"pre", "quoted text", "post"}));
-    EXPECT_EQ(wordsOf("open \"never closed\r\n"), (Words{"open", "never closed\r\n"}));
-    EXPECT_EQ(wordsOf("  lead  trail  "), (Words{"lead", "trail"}));
-    EXPECT_EQ(wordsOf("\xe9t\xe9 8bit"), (Words{"\xe9t\xe9", "8bit"}));
+    const char* const cases[][2] = {
+        {" \t \n", ""},
+        {"INSTALL \"my file.pbo\" addons", "INSTALL|my file.pbo|addons|"},
+        {"a\bb", "a|b|"},
+        {"a\vb\fc\rd", "a|b|c|d|"},
+        {"x \"\" y", "x|y|"},
+        {"pre\"quoted text\"post", "pre|quoted text|post|"},
+        {"open \"never closed\r\n", "open|never closed\r\n|"},
+        {"  lead  trail  ", "lead|trail|"},
+        {"\xe9t\xe9 8bit", "\xe9t\xe9|8bit|"},
+    };
+    for (const auto& c : cases) {
+        StringArray words;
+        splitWords(RefString(c[0]), words);
+        EXPECT_EQ(joined(words), c[1]) << c[0];
+    }
 }
 
 TEST(SplitWords, ReuseLeavesNoStaleWords)

@@ -68,42 +68,6 @@ TEST(NativeEvent, WaitsTakeAutoResetEventsLowestIndexFirstAndBadListsFail)
     closeEvent(nullptr);
 }
 
-// A thread that blocks until released, so the test decides when it ends.
-struct Gate {
-    EventHandle release = createEvent(false, false);
-    ~Gate() { closeEvent(release); }
-    static uint32_t run(void* raw)
-    {
-        waitForEvents(&static_cast<Gate*>(raw)->release, 1, infiniteTimeout);
-        return 0;
-    }
-};
-
-TEST(NativeThread, WaitsTimeOutWhileRunningAndAnInfiniteWaitEndsWithASet)
-{
-    EXPECT_EQ(waitForThread(nullptr, 0), waitFailed);
-    closeThreadHandle(nullptr);
-    Gate one, two;
-    uint32_t first = 0, second = 0;
-    ThreadHandle a = createThread(Gate::run, &one, &first);
-    ThreadHandle b = createThread(Gate::run, &two, &second);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    EXPECT_NE(first, second);
-    uint32_t before = tickCount();
-    EXPECT_EQ(waitForThread(a, 60), waitTimeout);
-    EXPECT_GE(tickCount() - before, 59u);
-    EXPECT_EQ(waitForEvents(&two.release, 1, 60), waitTimeout);
-    setEvent(one.release);
-    EXPECT_EQ(waitForThread(a, infiniteTimeout), waitObject0);
-    EXPECT_EQ(waitForThread(a, 0), waitObject0);  // the handle outlives the thread
-    EXPECT_EQ(waitForThread(b, 0), waitTimeout);
-    setEvent(two.release);
-    EXPECT_EQ(waitForThread(b, infiniteTimeout), waitObject0);
-    closeThreadHandle(a);
-    closeThreadHandle(b);
-}
-
 struct Contender {
     RecursiveLock* lock;
     std::atomic<bool> entered{false};
