@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
 #include <random>
 
 namespace {
@@ -97,32 +95,6 @@ TEST(PackageArchive, FoldersMergeIgnoringCaseAndDuplicatesCollapse)
     EXPECT_EQ(zip.child(0, 3).crc, crcOf("third"));
     EXPECT_EQ(zip.child(0, 0).parent, zip.archive.root->children[0].get());
     EXPECT_EQ(zip.archive.root->children[0]->parent, zip.archive.root.get());
-}
-
-// Counts the files below a folder, checking that every folder's children are in order.
-int filesInOrder(const FileTreeNode& folder)
-{
-    int files = 0;
-    for (int32_t i = 0; i < folder.children.size; ++i) {
-        const FileTreeNode& child = *folder.children[i];
-        EXPECT_TRUE(i == 0 || !nodeBefore(child, *folder.children[i - 1])) << child.name.c_str();
-        files += child.isDirectory() ? filesInOrder(child) : 1;
-    }
-    return files;
-}
-
-TEST(PackageArchive, ChildrenStayInOrderForShuffledEntries)
-{
-    Entries entries;
-    for (int i = 0; i < 120; ++i)
-        entries.push_back({(i % 3 == 0 ? "Dir" + std::to_string(i % 7) + "/" : "") + "F" + std::to_string(i % 40) +
-                               (i % 2 ? ".PBO" : ".pbo"),
-                           std::to_string(i)});
-    std::shuffle(entries.begin(), entries.end(), std::mt19937(7));
-    entries.insert(entries.begin(), {"kitsync.txt", block("INSTALLPATH *")});
-    Inspected zip(entries, 0);
-    ASSERT_TRUE(zip.ok);
-    EXPECT_EQ(filesInOrder(*zip.archive.root), 120);  // every content differs, so nothing collapses
 }
 
 // The simple method flattens entries into addons\, so a climbing entry is
