@@ -2,6 +2,7 @@
 
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
+#include "client/ChunkCollector.h"
 #include "platform/Clock.h"
 #include "settings/Settings.h"
 #include "support/HttpServerProcess.h"
@@ -10,31 +11,17 @@
 #include "support/ZipWriter.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const uint32_t kSealTick = 0x00c0ffee;
-
-uint32_t frozenTicks()
-{
-    return kSealTick;
-}
-
 std::string u32(uint32_t value)
 {
-    std::string bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes += static_cast<char>(value >> (8 * i));
-    return bytes;
+    return std::string{char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
 }
 
 std::string text(const std::string& s)
@@ -42,12 +29,10 @@ std::string text(const std::string& s)
     return s + std::string(1, '\0');
 }
 
-const std::string kEnd(1, '\0');  // closes a folder of the file tree
-
 // A listed file of a record's tree: lower-cased name, size, CRC-32.
 std::string listed(const std::string& name, const std::string& data)
 {
-    return text(name) + u32(static_cast<uint32_t>(data.size())) + u32(static_cast<uint32_t>(crcOf(data)));
+    return text(name) + u32(uint32_t(data.size())) + u32(uint32_t(crcOf(data)));
 }
 
 std::string prompt(const std::string& localName)
@@ -63,9 +48,7 @@ bool startsWith(const std::string& text, const std::string& prefix)
 // The stored block, read back the way a client reads it.
 struct StoredBlock {
     uint64_t id = 0;
-    int32_t chunkCount = 0;
-    uint32_t chunkBytes = 0;
-    uint32_t compressedSize = 0;
+    size_t chunkCount = 0, chunkBytes = 0;
     std::string catalogue;
 };
 
@@ -74,23 +57,16 @@ struct StoredBlock {
     InfoBlock block;
     if (loadInfoBlock(block) != InfoBlockLoad::Loaded)
         return ::testing::AssertionFailure() << "addoninfoblock.udp missing or damaged";
-    std::string joined;
+    std::vector<std::vector<uint8_t>> chunks;
     for (int32_t i = 0; i < block.chunks.size; ++i) {
-        const ByteBuffer& chunk = *block.chunks[i];
-        joined.append(reinterpret_cast<const char*>(chunk.data) + 2, chunk.size - 6);
-        stored.chunkBytes += chunk.size;
+        chunks.emplace_back(block.chunks[i]->data, block.chunks[i]->data + block.chunks[i]->size);
+        stored.chunkBytes += chunks.back().size();
     }
-    stored.id = block.infoBlockId;
-    stored.chunkCount = block.chunks.size;
-    stored.compressedSize = static_cast<uint32_t>(joined.size() - 4);
-    uLongf length = 0;
-    for (int i = 3; i >= 0; --i)
-        length = length << 8 | static_cast<unsigned char>(joined[i]);
-    stored.catalogue.assign(length, '\0');
-    if (uncompress(reinterpret_cast<Bytef*>(&stored.catalogue[0]), &length,
-                   reinterpret_cast<const Bytef*>(joined.data() + 4), stored.compressedSize) != Z_OK ||
-        length != stored.catalogue.size())
-        return ::testing::AssertionFailure() << "the compressed catalogue does not inflate";
+    std::vector<uint8_t> image;
+    std::string error;
+    if (!catalogueFromChunks(chunks, image, error))
+        return ::testing::AssertionFailure() << error;
+    stored = {block.infoBlockId, chunks.size(), stored.chunkBytes, std::string(image.begin(), image.end())};
     return ::testing::AssertionSuccess();
 }
 
@@ -98,11 +74,11 @@ struct StoredBlock {
 const std::string kAlphaScript = "Alpha's notes\nKITSYNC_START\nPACKAGE \"Alpha Pack\"\n"
                                  "INFOURL http://alpha.example/info\nINSTALL *.pbo addons\\\n"
                                  "EXTRACT *.txt docs\\\nKITSYNC_END\n";
-const std::string kAlphaPbo = "alpha pbo contents";
-const std::string kBetaPbo(5000, 'b');
+const std::string kAlphaPbo = "alpha pbo contents", kBetaPbo(5000, 'b');
 const std::string kAlphaScan = "Package name: Alpha Pack\nInfo URL    : http://alpha.example/info\n";
 const std::string kBetaScan = "Warning: No Kitsync block found, using simple installation method\n"
                               "Package name: beta\nInfo URL    : \n";
+const uint32_t kSealTick = 0x00c0ffee;
 
 class CatalogueBuilderTest : public ::testing::Test {
 protected:
@@ -113,9 +89,8 @@ protected:
         config.deactivations = "old.pbo:older.pbo::";
         previousFolder = fs::current_path();
         fs::current_path(work.folder());
-        platform::setTickSource(&frozenTicks);
+        platform::setTickSource([] { return kSealTick; });
     }
-
     void TearDown() override
     {
         platform::setTickSource(nullptr);
@@ -125,49 +100,46 @@ protected:
     // Writes a zip below the site folder; returns the XOR of its entries' CRCs.
     uint32_t publish(const std::string& path, const std::vector<std::pair<std::string, std::string>>& files)
     {
-        fs::create_directories(fs::path(site.path(path)).parent_path());
         uint32_t checksum = 0;
         EXPECT_TRUE(writeZip(site.path(path), files, &checksum));
         return checksum;
     }
     uint32_t publishAlpha()
     {
-        return publish("alpha.zip", {{"kitsync.txt", kAlphaScript}, {"Data/Alpha.pbo", kAlphaPbo},
-                                     {"readme.txt", "read me first"}});
+        return publish("alpha.zip",
+                       {{"kitsync.txt", kAlphaScript}, {"Data/Alpha.pbo", kAlphaPbo}, {"readme.txt", "read me first"}});
     }
     uint32_t publishBeta() { return publish("beta.zip", {{"B.pbo", kBetaPbo}, {"notes.txt", "notes"}}); }
 
-    void configure(const std::string& url, uint8_t kind = Settings::kRequiredPackage)
+    void configure(const std::string& url, uint8_t kind = Settings::kRequiredPackage, bool only = false)
     {
+        if (only) {
+            config.packageUrls.removeAll();
+            config.packageKinds.removeAll();
+        }
         config.packageUrls.add(url.c_str());
         config.packageKinds.add(kind);
     }
-    void configureOnly(const std::string& url)
-    {
-        config.packageUrls.removeAll();
-        config.packageKinds.removeAll();
-        configure(url);
-    }
 
     // The catalogue record the package published at path must give.
-    std::string record(const std::string& path, const std::string& name, const std::string& infoUrl,
-                       uint8_t kind, const std::string& tree)
+    std::string record(const std::string& path, const std::string& name, const std::string& infoUrl, uint8_t kind,
+                       const std::string& tree)
     {
-        uint32_t size = static_cast<uint32_t>(fs::file_size(site.path(path)));
+        uint32_t size = uint32_t(fs::file_size(site.path(path)));
         return text(http.url("/" + path)) + u32(size) + text(name) + text(infoUrl) + text("") + text("") + u32(kind) +
                tree;
     }
     std::string alphaRecord()
     {
-        std::string tree = text("addons\\") + listed("alpha.pbo", kAlphaPbo) + kEnd + text("docs\\") + kEnd + kEnd;
-        return record("alpha.zip", "Alpha Pack", "http://alpha.example/info", Settings::kRequiredPackage, tree);
+        std::string tree = text("addons\\") + listed("alpha.pbo", kAlphaPbo) + text("") + text("docs\\") + text("");
+        return record("alpha.zip", "Alpha Pack", "http://alpha.example/info", Settings::kRequiredPackage,
+                      tree + text(""));
     }
     std::string betaRecord()
     {
-        std::string tree = text("addons\\") + listed("b.pbo", kBetaPbo) + kEnd + kEnd;
+        std::string tree = text("addons\\") + listed("b.pbo", kBetaPbo) + text("") + text("");
         return record("beta.zip", "beta", "", Settings::kOptionalPackage, tree);
     }
-
     std::string head()
     {
         MemoryStream stream(64);
@@ -203,14 +175,11 @@ protected:
     // What the build prints for a package that is downloaded and indexed.
     std::string indexed(const std::string& localName, const std::string& middle)
     {
-        return "Downloading " + http.url("/" + localName) + "\nDone...                        \nScanning " +
-               localName + "...\n" + middle +
-               "Deleting local copy of " + localName + "\n";
+        return "Downloading " + http.url("/" + localName) + "\nDone...                        \nScanning " + localName +
+               "...\n" + middle + "Deleting local copy of " + localName + "\n";
     }
 
-    TempFolder site;
-    TempFolder work;
-    TempFolder logs;
+    TempFolder site, work, logs;
     HttpServerProcess http;
     Settings config;
     fs::path previousFolder;
@@ -220,11 +189,9 @@ protected:
 
 TEST_F(CatalogueBuilderTest, YesAllIndexesEveryPackageIntoTheStoredCatalogue)
 {
-    uint32_t alphaSum = publishAlpha();
-    uint32_t betaSum = publishBeta();
+    uint32_t alphaSum = publishAlpha(), betaSum = publishBeta();
     configure(http.url("/alpha.zip"));
     configure(http.url("/beta.zip"), Settings::kOptionalPackage);
-
     ASSERT_TRUE(build("a\n"));
 
     StoredBlock stored;
@@ -235,26 +202,18 @@ TEST_F(CatalogueBuilderTest, YesAllIndexesEveryPackageIntoTheStoredCatalogue)
     EXPECT_EQ(blockChecksum, alphaSum ^ betaSum);
     EXPECT_EQ(output, prompt("alpha.zip") + prompt("beta.zip") + "Y\n" + indexed("alpha.zip", kAlphaScan) +
                           indexed("beta.zip", kBetaScan) + "Addon info chunk created and compressed from " +
-                          std::to_string(stored.catalogue.size()) + " to " + std::to_string(stored.compressedSize) +
-                          " bytes\n    chunk labeled " + infoBlockIdText(stored.id).c_str() + " and split into " +
+                          std::to_string(stored.catalogue.size()) + " to " +
+                          std::to_string(stored.chunkBytes - 6 * stored.chunkCount - 4) + " bytes\n    chunk labeled " +
+                          infoBlockIdText(stored.id).c_str() + " and split into " +
                           std::to_string(stored.chunkCount) + " packages\n    total size of " +
                           std::to_string(stored.chunkBytes) + " bytes\n");
     EXPECT_EQ(readFile("alpha.zip-package.tmp"), u32(alphaSum) + alphaRecord());
     EXPECT_EQ(readFile("beta.zip-package.tmp"), u32(betaSum) + betaRecord());
     EXPECT_FALSE(fs::exists("alpha.zip"));
     EXPECT_FALSE(fs::exists("beta.zip"));
-}
 
-// Starting with no input and typed answers are run end to end; nOall and a
-// moved URL are not. Its cached record keeps the URL it was indexed from.
-TEST_F(CatalogueBuilderTest, NoAllUsesTheCacheFilesEvenForAMovedUrl)
-{
-    uint32_t alphaSum = publishAlpha();
-    uint32_t betaSum = publishBeta();
-    configure(http.url("/alpha.zip"));
-    configure(http.url("/beta.zip"), Settings::kOptionalPackage);
-    ASSERT_TRUE(build("a"));
-
+    // nOall takes the cache files, even for a moved URL: the cached record
+    // keeps the URL it was indexed from.
     config.packageUrls[0] = http.url("/mirror/alpha.zip").c_str();
     ASSERT_TRUE(build("x\nO"));
     EXPECT_TRUE(startsWith(output, prompt("alpha.zip") + prompt("beta.zip") + "N\n" +
@@ -263,14 +222,20 @@ TEST_F(CatalogueBuilderTest, NoAllUsesTheCacheFilesEvenForAMovedUrl)
         << output;
     EXPECT_EQ(requestsFor("/alpha.zip"), 1u);
     EXPECT_EQ(requestsFor("/mirror/alpha.zip"), 0u);
-    StoredBlock stored;
     ASSERT_TRUE(loadStored(stored));
     EXPECT_EQ(stored.catalogue, head() + alphaRecord() + betaRecord());
-    EXPECT_EQ(stored.id >> 32, uint64_t(alphaSum ^ betaSum));
 }
 
-TEST_F(CatalogueBuilderTest, ShortCacheFileForcesADownload)
+TEST_F(CatalogueBuilderTest, ShortCacheFileForcesADownloadAndNoPackagesGiveTheHeadAlone)
 {
+    ASSERT_TRUE(build(""));
+    EXPECT_TRUE(startsWith(output, "Addon info chunk created and compressed from " + std::to_string(head().size())))
+        << output;
+    StoredBlock stored;
+    ASSERT_TRUE(loadStored(stored));
+    EXPECT_EQ(stored.catalogue, head());
+    EXPECT_EQ(stored.id, uint64_t(kSealTick));
+
     uint32_t alphaSum = publishAlpha();
     configure(http.url("/alpha.zip"));
     work.write("alpha.zip-package.tmp", std::string("\x01\x02\x03", 3));
@@ -287,19 +252,6 @@ TEST_F(CatalogueBuilderTest, ShortCacheFileForcesADownload)
     EXPECT_EQ(builtId >> 32, 0x01020304u);
 }
 
-TEST_F(CatalogueBuilderTest, NoPackagesGiveTheHeadAloneStillSealedAndSaved)
-{
-    ASSERT_TRUE(build(""));
-    EXPECT_TRUE(startsWith(output, "Addon info chunk created and compressed from " + std::to_string(head().size()) +
-                                       " to "))
-        << output;
-    StoredBlock stored;
-    ASSERT_TRUE(loadStored(stored));
-    EXPECT_EQ(stored.catalogue, head());
-    EXPECT_EQ(stored.chunkCount, 1);
-    EXPECT_EQ(stored.id, uint64_t(kSealTick));
-}
-
 // Each failing package ends the build with its message, saves nothing, and
 // leaves the downloaded copy for the operator to look at.
 TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
@@ -307,16 +259,14 @@ TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
     publish("noend.zip", {{"kitsync.txt", "KITSYNC_START\nPACKAGE x\n"}, {"a.pbo", "a"}});
     publish("extract.zip", {{"kitsync.txt", "KITSYNC_START\nEXTRACT *.pbo addons\\\nKITSYNC_END"}, {"a.pbo", "a"}});
     site.write("notzip.zip", "this is not a zip archive");
-
     const std::string data(3000, 'd');
     publish("crc.zip", {{"a.pbo", data}});
     ZipBytes crc(site.path("crc.zip"));  // data shorter than recorded: only the CRC comparison notices
-    crc.setCentralCrc("a.pbo", static_cast<uint32_t>(crcOf(data)) ^ 1);
-    crc.setLocalCrc("a.pbo", static_cast<uint32_t>(crcOf(data)) ^ 1);
+    crc.setCentralCrc("a.pbo", uint32_t(crcOf(data)) ^ 1);
+    crc.setLocalCrc("a.pbo", uint32_t(crcOf(data)) ^ 1);
     crc.setCentralSize("a.pbo", 3100);
     crc.setLocalSize("a.pbo", 3100);
     crc.save();
-
     {
         ZipWriter zip(site.path("broken.zip"));
         ASSERT_TRUE(zip.add("a.pbo", "0123456789", 0));
@@ -324,8 +274,9 @@ TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
     ZipBytes broken(site.path("broken.zip"));
     broken.bytes[broken.dataOffset("a.pbo") + 3] ^= 0x20;
     broken.save();
+    publish("good.zip", {{"good.pbo", "good"}});
 
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"noend.zip", "Scanning noend.zip...\nError: Problems reading the Kitsync block\n"},
         {"notzip.zip", "Scanning notzip.zip...\nError: Problems reading the Kitsync block\n"},
         {"extract.zip", "Package name: extract\nInfo URL    : \n"
@@ -334,21 +285,17 @@ TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
         {"broken.zip", "Error: Problems reading the archive\n"},
         {"missing.zip", "Error: Bad URL\n"},
     };
-    publish("good.zip", {{"good.pbo", "good"}});
-    for (const auto& failure : cases) {
-        SCOPED_TRACE(failure.first);
-        configureOnly(http.url("/good.zip"));
-        configure(http.url(std::string("/") + failure.first));
-
+    for (const auto& [name, message] : cases) {
+        SCOPED_TRACE(name);
+        configure(http.url("/good.zip"), Settings::kRequiredPackage, true);
+        configure(http.url("/" + name));
         EXPECT_FALSE(build("a"));
-
-        std::string message = failure.second;
         ASSERT_GE(output.size(), message.size());
         EXPECT_EQ(output.substr(output.size() - message.size()), message) << output;
         EXPECT_FALSE(fs::exists(kInfoBlockFileName));
         EXPECT_TRUE(fs::exists("good.zip-package.tmp"));  // earlier packages keep their cache
-        EXPECT_FALSE(fs::exists(std::string(failure.first) + "-package.tmp"));
-        EXPECT_EQ(fs::exists(failure.first), std::string(failure.first) != "missing.zip");
+        EXPECT_FALSE(fs::exists(name + "-package.tmp"));
+        EXPECT_EQ(fs::exists(name), name != "missing.zip");
     }
 }
 
@@ -356,24 +303,25 @@ TEST_F(CatalogueBuilderTest, UrlsWithoutAUsableFileNameAreRefusedBeforeAnyPrompt
 {
     for (const char* url : {"http://127.0.0.1/packages/", "http://127.0.0.1/..", "http://127.0.0.1/a:b.zip",
                             "http://127.0.0.1/bell\x07.zip"}) {
-        SCOPED_TRACE(url);
-        configureOnly(http.url("/alpha.zip"));
+        configure(http.url("/alpha.zip"), Settings::kRequiredPackage, true);
         configure(url);
         EXPECT_FALSE(build("a"));
         EXPECT_EQ(output, std::string("Error: Package URL ") + url + " has no usable file name\n");
     }
-    for (const char* name : {"kitsync.ini", "AddonInfoBlock.udp", "other.zip-package.tmp", "kitsync.ini. ."}) {
-        configureOnly(http.url(std::string("/") + name));
+    for (std::string name : {"kitsync.ini", "AddonInfoBlock.udp", "other.zip-package.tmp", "kitsync.ini. ."}) {
+        configure(http.url("/" + name), Settings::kRequiredPackage, true);
         EXPECT_FALSE(build("a"));
-        EXPECT_EQ(output, "Error: Package URL " + http.url(std::string("/") + name) +
+        EXPECT_EQ(output, "Error: Package URL " + http.url("/" + name) +
                               " would be downloaded over the server's own file " + name + "\n");
     }
     EXPECT_EQ(http.requestLog(), "");
     EXPECT_TRUE(fs::is_empty(work.folder()));
 }
 
-// The local name keeps a URL's query part and escapes as they are.
-TEST_F(CatalogueBuilderTest, QueryPartsAndEscapesStayInTheLocalName)
+// The local name keeps a URL's query part and escapes as they are; a file:
+// URL is indexed unless it names the download's own target, which would be
+// truncated and then deleted.
+TEST_F(CatalogueBuilderTest, LocalNamesKeepQueriesAndEscapesAndFileUrlsMustNotNameThem)
 {
     uint32_t sum = publish("My Beta.zip", {{"B.pbo", kBetaPbo}});
     std::string url = http.url("/My%20Beta.zip?v=2");
@@ -381,46 +329,36 @@ TEST_F(CatalogueBuilderTest, QueryPartsAndEscapesStayInTheLocalName)
     ASSERT_TRUE(build("y"));
     EXPECT_TRUE(startsWith(output, prompt("My%20Beta.zip?v=2") + "Downloading " + url + "\n")) << output;
     EXPECT_NE(output.find("Deleting local copy of My%20Beta.zip?v=2\n"), std::string::npos) << output;
-    EXPECT_EQ(requestsFor("/My%20Beta.zip?v=2"), 1u);
     EXPECT_TRUE(startsWith(readFile("My%20Beta.zip?v=2-package.tmp"), u32(sum) + text(url)));
     EXPECT_FALSE(fs::exists("My%20Beta.zip?v=2"));
-}
 
-// The demo configuration lists its packages by file: URLs; one that names
-// the download's own target would be truncated and then deleted.
-TEST_F(CatalogueBuilderTest, FileUrlsAreIndexedUnlessTheyNameTheirOwnDownloadFile)
-{
     uint32_t alphaSum = publishAlpha();
-    configure("file://" + site.path("alpha.zip"));
+    configure("file://" + site.path("alpha.zip"), Settings::kRequiredPackage, true);
     ASSERT_TRUE(build("y"));
     EXPECT_EQ(builtId >> 32, uint64_t(alphaSum));
     EXPECT_TRUE(fs::exists(site.path("alpha.zip")));
     EXPECT_FALSE(fs::exists("alpha.zip"));
-
     fs::copy_file(site.path("alpha.zip"), "alpha.zip");
-    std::string package = readFile("alpha.zip");
-    std::string folder = fs::current_path().string();
-    for (const std::string& url : {"file://" + folder + "/alpha.zip",
-                                   "FILE://localhost/%2F" + folder.substr(1) + "/./alpha.zip",
-                                   "file:" + folder + "/alpha.zip"}) {
-        SCOPED_TRACE(url);
-        configureOnly(url);
+    std::string package = readFile("alpha.zip"), folder = fs::current_path().string();
+    for (const std::string& fileUrl : {"file://" + folder + "/alpha.zip",
+                                       "FILE://localhost/%2F" + folder.substr(1) + "/./alpha.zip",
+                                       "file:" + folder + "/alpha.zip"}) {
+        configure(fileUrl, Settings::kRequiredPackage, true);
         EXPECT_FALSE(build("y"));
-        EXPECT_EQ(output, "Error: Package URL " + url +
+        EXPECT_EQ(output, "Error: Package URL " + fileUrl +
                               " names alpha.zip in the working folder, which the download would overwrite\n");
         EXPECT_EQ(readFile("alpha.zip"), package);
     }
 }
 
-// The builds above cover slashes, query parts, folder URLs and cache names.
 TEST(UrlFileName, TakesThePartAfterEitherSlashAndKeepsItInTheWorkingFolder)
 {
     EXPECT_STREQ(urlFileName("http://host/a\\b/c\\pkg.zip").c_str(), "pkg.zip");
     EXPECT_STREQ(urlFileName("pkg.zip").c_str(), "pkg.zip");
-    for (const char* name : {"pkg.zip", "My Mod (v1.2) [beta],final~=+.zip", "-x_", "...", ".hidden", "file.zip?v=2",
-                             "My%20Mod.zip", "a%2F..%2Fb.zip", "mod\xc3\xa9!#&'@$.zip"})
+    for (const char* name : {"My Mod (v1.2) [beta],final~=+.zip", "-x_", "...", ".hidden", "a%2F..%2Fb.zip",
+                             "mod\xc3\xa9!#&'@$.zip"})
         EXPECT_TRUE(isUsableLocalName(name)) << name;
-    for (const char* name : {"", ".", "..", "a/b", "a\\b", "c:x", "tab\there", "bell\x07", "\x7f"})
+    for (const char* name : {"", ".", "..", "a/b", "a\\b", "c:x", "tab\there", "\x7f"})
         EXPECT_FALSE(isUsableLocalName(name)) << name;
 }
 

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
-#include <string>
 
 namespace {
 
@@ -40,7 +39,7 @@ class Download : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        folder = new TempFolder;
+        folder = new TempFolder;  // shared by the tests, as is the HTTP server
         package = patternBytes(300 * 1024 + 17, 7);
         folder->write("served/package.zip", package);
         folder->write("served/empty.bin", "");
@@ -79,30 +78,41 @@ TempFolder* Download::folder = nullptr;
 std::string Download::package;
 HttpServerProcess* Download::server = nullptr;
 
-TEST_F(Download, CopiesTheResourceByteForByteAndReplacesAnOlderFileEvenWithNothing)
+TEST_F(Download, CopiesHttpAndFileResourcesByteForByteAndReplacesAnOlderFileEvenWithNothing)
 {
     ASSERT_TRUE(download(server->url("/package.zip"), out("package.zip")).ok);
     EXPECT_TRUE(readFile(out("package.zip")) == package);
 
-    // 300 ms per reading of the counter: 3,000 bytes come in at most three
-    // reads, so no reading is more than 1000 ms after the start.
-    SteppingClock clock(300);
-    std::string url = server->url("/three.bin");
-    Outcome result = download(url, out("package.zip"));
-    EXPECT_TRUE(result.ok);
-    EXPECT_EQ(result.output, "Downloading " + url + "\n" + kDone);
-    EXPECT_EQ(readFile(out("package.zip")), patternBytes(3000, 3));
-
-    for (const std::string& empty : {server->url("/empty.bin"), fileUrl("empty.bin")}) {
-        result = download(empty, out("package.zip"));
-        EXPECT_TRUE(result.ok) << empty;
-        EXPECT_EQ(result.output, "Downloading " + empty + "\n" + kDone);
-        EXPECT_TRUE(fs::exists(out("package.zip")));
-        EXPECT_EQ(fs::file_size(out("package.zip")), 0u);
+    {
+        // 300 ms per reading of the counter: 3,000 bytes come in at most
+        // three reads, so no reading is more than 1000 ms after the start.
+        SteppingClock clock(300);
+        std::string url = server->url("/three.bin");
+        Outcome result = download(url, out("package.zip"));
+        EXPECT_TRUE(result.ok);
+        EXPECT_EQ(result.output, "Downloading " + url + "\n" + kDone);
+        EXPECT_EQ(readFile(out("package.zip")), patternBytes(3000, 3));
+        for (const std::string& empty : {server->url("/empty.bin"), fileUrl("empty.bin")}) {
+            result = download(empty, out("package.zip"));
+            EXPECT_TRUE(result.ok) << empty;
+            EXPECT_EQ(result.output, "Downloading " + empty + "\n" + kDone);
+            EXPECT_EQ(fs::file_size(out("package.zip")), 0u);
+        }
     }
+
+    EXPECT_TRUE(download(fileUrl("package.zip"), out("local.zip")).ok);
+    EXPECT_TRUE(readFile(out("local.zip")) == package);
+    std::string escaped = "file://localhost" + folder->path("served") + "/with%20space.bin";
+    EXPECT_TRUE(download(escaped, out("spaced.bin")).ok);
+    EXPECT_EQ(readFile(out("spaced.bin")), "spaced");
+
+    EXPECT_EQ(download(fileUrl("missing.bin"), out("missing.bin")).output,
+              "Downloading " + fileUrl("missing.bin") + "\nError: Bad URL\n");
+    EXPECT_FALSE(download("file://elsewhere" + folder->path("served/empty.bin"), out("x")).ok);
+    EXPECT_FALSE(download("file://" + folder->path("served"), out("x")).ok);  // a folder
 }
 
-TEST_F(Download, AsksTheOriginWithTheAgentNameNoCachingAndEscapedBlanks)
+TEST_F(Download, AsksTheOriginWithTheAgentNameNoCachingAndEscapedBlanksAndFollowsRedirects)
 {
     ASSERT_TRUE(download(server->url("/_bytes/10"), out("ten.bin")).ok);
     EXPECT_EQ(readFile(out("ten.bin")), std::string("\0\1\2\3\4\5\6\7\10\11", 10));
@@ -119,31 +129,15 @@ TEST_F(Download, AsksTheOriginWithTheAgentNameNoCachingAndEscapedBlanks)
     EXPECT_TRUE(spaced.ok) << spaced.output;
     EXPECT_EQ(readFile(out("spaced.bin")), "spaced");
     EXPECT_NE(server->requestLog().find("GET /with%20space.bin "), std::string::npos) << server->requestLog();
-}
 
-TEST_F(Download, FollowsRedirectsAndTakesTheSizeOfTheFinalAnswer)
-{
+    // Redirects are followed; the size is the final answer's: here the
+    // redirect announces 0 bytes, the final answer no size at all.
     ASSERT_TRUE(download(server->url("/_redirect/package.zip?code=301"), out("moved.zip")).ok);
     EXPECT_TRUE(readFile(out("moved.zip")) == package);
 
-    // The redirect announces 0 bytes, the final answer no size at all.
     Outcome unsized = download(server->url("/_redirect/x?to=/_nolength/three.bin"), out("unsized.bin"));
     EXPECT_TRUE(unsized.ok) << unsized.output;
     EXPECT_EQ(readFile(out("unsized.bin")), patternBytes(3000, 3));
-}
-
-TEST_F(Download, ReadsFileUrls)
-{
-    EXPECT_TRUE(download(fileUrl("package.zip"), out("local.zip")).ok);
-    EXPECT_TRUE(readFile(out("local.zip")) == package);
-    std::string escaped = "file://localhost" + folder->path("served") + "/with%20space.bin";
-    EXPECT_TRUE(download(escaped, out("spaced.bin")).ok);
-    EXPECT_EQ(readFile(out("spaced.bin")), "spaced");
-
-    EXPECT_EQ(download(fileUrl("missing.bin"), out("missing.bin")).output,
-              "Downloading " + fileUrl("missing.bin") + "\nError: Bad URL\n");
-    EXPECT_FALSE(download("file://elsewhere" + folder->path("served/empty.bin"), out("x")).ok);
-    EXPECT_FALSE(download("file://" + folder->path("served"), out("x")).ok);  // a folder
 }
 
 TEST_F(Download, ErrorStatusesAndUnreachableOrMalformedUrlsAreBadUrlsAndSaveNothing)

@@ -1,63 +1,116 @@
+#include "catalogue/FileTreeNode.h"
+#include "catalogue/MemoryStream.h"
 #include "platform/FileSystem.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
-#include <iterator>
-#include <string>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class FileSystem : public ::testing::Test {
-protected:
-    void TearDown() override { platform::failWritesAfter(-1); }
-
-    size_t entries() const
-    {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-    }
-
-    TempFolder temp;
-    fs::path folder = temp.folder();
-    std::string path = temp.path("target.bin");
-};
-
-TEST_F(FileSystem, WriteReplacesWholeFilesAndDeleteReportsWhetherOneWentAway)
+// Writes replace whole files or leave the old one and no temporary behind.
+TEST(FileSystem, WritesReplaceWholeFilesOrNothingAndDeleteTellsWhetherOneWent)
 {
+    TempFolder temp;
+    std::string path = temp.path("target.bin"), folder = temp.folder();
+    auto entries = [&] { return std::distance(fs::directory_iterator(folder), fs::directory_iterator()); };
     ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "first version", 13));
-    ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "2nd", 3));
-    EXPECT_EQ(readFile(path), "2nd");
     ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "", 0));
     EXPECT_TRUE(fs::exists(path));
     EXPECT_EQ(fs::file_size(path), 0u);
-    EXPECT_EQ(entries(), 1u);
-
-    EXPECT_TRUE(platform::deleteFile(path.c_str()));
-    EXPECT_FALSE(fs::exists(path));
-    EXPECT_FALSE(platform::deleteFile(path.c_str()));
-    EXPECT_FALSE(platform::deleteFile(folder.string().c_str()));
-    EXPECT_TRUE(fs::is_directory(folder));
-}
-
-TEST_F(FileSystem, FailedWriteLeavesTheOldFileAndNoTemporary)
-{
     ASSERT_TRUE(platform::writeFileAtomically(path.c_str(), "old", 3));
     platform::failWritesAfter(5);
     EXPECT_FALSE(platform::writeFileAtomically(path.c_str(), "longer text", 11));
     EXPECT_EQ(readFile(path), "old");
-    EXPECT_EQ(entries(), 1u);
     EXPECT_TRUE(platform::writeFileAtomically(path.c_str(), "fits!", 5));  // exactly the budget
     EXPECT_EQ(readFile(path), "fits!");
-
     platform::failWritesAfter(-1);
-    std::string nowhere = (folder / "missing" / "x.bin").string();
-    EXPECT_FALSE(platform::writeFileAtomically(nowhere.c_str(), "x", 1));
-    EXPECT_FALSE(platform::writeFileAtomically(folder.string().c_str(), "x", 1));  // a folder is not replaced
+    EXPECT_FALSE(platform::writeFileAtomically(temp.path("missing/x.bin").c_str(), "x", 1));
+    EXPECT_FALSE(platform::writeFileAtomically(folder.c_str(), "x", 1));  // a folder is not replaced
+    EXPECT_EQ(entries(), 1);
+
+    EXPECT_TRUE(platform::deleteFile(path.c_str()));
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(platform::deleteFile(path.c_str()));
+    EXPECT_FALSE(platform::deleteFile(folder.c_str()));
     EXPECT_TRUE(fs::is_directory(folder));
-    EXPECT_EQ(entries(), 1u);
+}
+
+SharedRef<FileTreeNode> node(FileTreeNode* parent, const char* name, uint16_t attributes, uint32_t size = 0,
+                             uint32_t crc = 0)
+{
+    auto* n = new FileTreeNode;
+    n->parent = parent;
+    n->name = name;
+    n->attributes = attributes;
+    n->uncompressedSize = size;
+    n->crc = crc;
+    SharedRef<FileTreeNode> handle(n);
+    if (parent != nullptr)
+        parent->children.add(handle);
+    return handle;
+}
+
+// Extract-only files are left out, but a folder holding only them is not.
+TEST(FileTreeNode, SerializesTheCatalogueEncoding)
+{
+    auto tree = node(nullptr, "", FileTreeNode::kDirectory);
+    auto addons = node(tree.get(), "Addons\\", FileTreeNode::kDirectory);
+    node(addons.get(), "X.pbo", 0, 10, 0xAABBCCDD);
+    node(addons.get(), "y.pbo", 0, 1, 2);
+    node(addons.get(), "skip.txt", FileTreeNode::kExtractOnly, 3, 4);
+    auto onlyExtracts = node(tree.get(), "docs\\", FileTreeNode::kDirectory | FileTreeNode::kExtractOnly);
+    node(onlyExtracts.get(), "a.txt", FileTreeNode::kExtractOnly, 1, 1);
+    MemoryStream nested(4);
+    EXPECT_EQ(tree->serialize(nested), 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(nested.buffer), nested.length),
+              std::string("addons\\\0x.pbo\0\x0a\0\0\0\xdd\xcc\xbb\xaa" "y.pbo\0\1\0\0\0\2\0\0\0\0docs\\\0\0\0", 45));
+    EXPECT_STREQ(addons->children[0]->name.c_str(), "X.pbo");  // the node keeps its case
+}
+
+// Folders first; letters compare lower-cased: '_' (0x5F) sorts before 'Z'
+// (0x5A as a capital).
+TEST(FileTreeNode, ChildOrderPutsFoldersFirstAndComparesLowerCased)
+{
+    const char* const order[] = {"A\\", "b\\", "_x", "a", "ab", "abc", "B", "Zx"};
+    for (size_t i = 0; i < 8; ++i) {
+        for (size_t j = 0; j < 8; ++j) {
+            FileTreeNode a, b;
+            a.name = order[i];
+            b.name = order[j];
+            a.attributes = std::strchr(order[i], '\\') ? FileTreeNode::kDirectory : 0;
+            b.attributes = std::strchr(order[j], '\\') ? FileTreeNode::kDirectory : 0;
+            EXPECT_EQ(nodeBefore(a, b), i < j) << order[i] << " before " << order[j];
+        }
+    }
+    FileTreeNode upper, lower;  // equal ignoring case: neither comes first
+    upper.name = "A";
+    lower.name = "a";
+    EXPECT_FALSE(nodeBefore(upper, lower));
+    EXPECT_FALSE(nodeBefore(lower, upper));
+}
+
+TEST(MemoryStream, GrowsKeepingItsBytesAndSeeksInsideThem)
+{
+    MemoryStream s(0);
+    s.write("abcde", 5);
+    std::string big(100, 'z');
+    s.write(big.data(), 100);
+    EXPECT_EQ(s.seek(2, 0), 2);
+    s.write("XY", 2);  // overwrite inside keeps the length
+    EXPECT_EQ(s.length, 105u);
+    char out[6] = {};
+    EXPECT_EQ(s.read(out, 5), 5u);
+    EXPECT_STREQ(out, "ezzzz");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.buffer), 5), "abXYe");
+    EXPECT_EQ(s.seek(-1, 2), 104);
+    EXPECT_EQ(s.read(out, 5), 1u);
+    EXPECT_EQ(s.seek(1, 1), -1);
+    EXPECT_EQ(s.seek(-1, 0), -1);
 }
 
 }  // namespace

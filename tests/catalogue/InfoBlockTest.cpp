@@ -7,13 +7,9 @@
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
-#include <iterator>
-#include <string>
-#include <vector>
-
-#include <zlib.h>
 
 namespace {
 
@@ -25,39 +21,30 @@ Bytes patternBytes(size_t n, uint32_t seed)
     Bytes bytes(n);
     for (auto& b : bytes) {
         seed = seed * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(seed >> 24);
+        b = uint8_t(seed >> 24);
     }
     return bytes;
 }
 
 uint32_t u32At(const uint8_t* p)
 {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
 }
 
+// The payloads joined, after checking that every chunk carries its
+// position as index and a CRC-32 of index and payload, and all but the
+// last are full.
 Bytes joinedPayloads(const InfoBlock& block)
 {
     Bytes joined;
     for (int32_t i = 0; i < block.chunks.size; ++i) {
         const ByteBuffer& c = *block.chunks[i];
+        EXPECT_TRUE(c.size == 262u || (i + 1 == block.chunks.size && c.size >= 7u && c.size < 262u)) << i;
+        EXPECT_EQ(c.data[0] | (c.data[1] << 8), i);
+        EXPECT_EQ(u32At(c.data + c.size - 4), crc32(0, c.data, c.size - 4)) << "chunk " << i;
         joined.insert(joined.end(), c.data + 2, c.data + c.size - 4);
     }
     return joined;
-}
-
-// Every chunk carries its position as index and a CRC-32 of index and payload.
-void expectSoundChunks(const InfoBlock& block)
-{
-    for (int32_t i = 0; i < block.chunks.size; ++i) {
-        const ByteBuffer& c = *block.chunks[i];
-        ASSERT_GE(c.size, 7u);
-        ASSERT_LE(c.size, 262u);
-        EXPECT_EQ(c.data[0] | (c.data[1] << 8), i);
-        EXPECT_EQ(u32At(c.data + c.size - 4), crc32(0, c.data, c.size - 4)) << "chunk " << i;
-        if (i + 1 < block.chunks.size) {
-            EXPECT_EQ(c.size, 262u);
-        }
-    }
 }
 
 std::string headOf(const Settings& settings)
@@ -85,69 +72,47 @@ TEST(CatalogueHead, TenTextsBetweenTheWordOneAndThePackageCount)
 // Full chunks, then the remainder; nothing a 16-bit chunk number cannot name.
 TEST(SplitIntoChunks, FullChunksThenTheRemainderUpToTheSixteenBitLimit)
 {
-    struct Case {
-        uint32_t blockSize;
-        int32_t chunks;
-        uint32_t lastSize;
-    };
-    for (Case c : {Case{1, 1, 7}, Case{256, 1, 262}, Case{257, 2, 7}, Case{512, 2, 262}, Case{513, 3, 7}}) {
-        SCOPED_TRACE(c.blockSize);
-        Bytes block = patternBytes(c.blockSize, c.blockSize);
+    for (uint32_t size : {1u, 256u, 257u, 512u, 513u}) {
+        Bytes block = patternBytes(size, size);
         InfoBlock info;
-        ASSERT_TRUE(splitIntoChunks(block.data(), c.blockSize, info));
-        ASSERT_EQ(info.chunks.size, c.chunks);
-        EXPECT_EQ(info.chunks[c.chunks - 1]->size, c.lastSize);
-        expectSoundChunks(info);
-        EXPECT_EQ(joinedPayloads(info), block);
+        ASSERT_TRUE(splitIntoChunks(block.data(), size, info));
+        EXPECT_EQ(uint32_t(info.chunks.size), (size + 255) / 256);
+        EXPECT_EQ(joinedPayloads(info), block) << size;
     }
-
     InfoBlock info;
     EXPECT_FALSE(splitIntoChunks(nullptr, 0, info));
     Bytes block(InfoBlock::kMaxChunks * 256u + 1);
-    EXPECT_EQ(chunkCountFor(static_cast<uint32_t>(block.size())), 65536u);
-    EXPECT_FALSE(splitIntoChunks(block.data(), static_cast<uint32_t>(block.size()), info));
+    EXPECT_EQ(chunkCountFor(uint32_t(block.size())), 65536u);
+    EXPECT_FALSE(splitIntoChunks(block.data(), uint32_t(block.size()), info));
     EXPECT_EQ(info.chunks.size, 0);
-    ASSERT_TRUE(splitIntoChunks(block.data(), static_cast<uint32_t>(block.size() - 1), info));
+    ASSERT_TRUE(splitIntoChunks(block.data(), uint32_t(block.size() - 1), info));
     ASSERT_EQ(info.chunks.size, 65535);
-    EXPECT_EQ(info.chunks[65534]->data[0], 0xFE);
     EXPECT_EQ(info.chunks[65534]->data[1], 0xFF);
 }
 
-class SealCatalogue : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        platform::setTickSource([]() -> uint32_t { return 0x1f4; });
-    }
-    void TearDown() override { platform::setTickSource(nullptr); }
+// Seals the bytes with a clock at 0x1f4, capturing what it prints.
+bool seal(const Bytes& bytes, uint32_t checksum, InfoBlock& info, std::string& printed)
+{
+    platform::setTickSource([]() -> uint32_t { return 0x1f4; });
+    MemoryStream catalogue(16);
+    catalogue.write(bytes.data(), uint32_t(bytes.size()));
+    ::testing::internal::CaptureStdout();
+    bool sealed = sealCatalogue(catalogue, checksum, info);
+    printed = ::testing::internal::GetCapturedStdout();
+    platform::setTickSource(nullptr);
+    return sealed;
+}
 
-    // Seals the bytes, capturing what it prints.
-    bool seal(const Bytes& bytes, uint32_t checksum, InfoBlock& info)
-    {
-        MemoryStream catalogue(16);
-        catalogue.write(bytes.data(), static_cast<uint32_t>(bytes.size()));
-        ::testing::internal::CaptureStdout();
-        bool sealed = sealCatalogue(catalogue, checksum, info);
-        printed = ::testing::internal::GetCapturedStdout();
-        return sealed;
-    }
-
-    std::string printed;
-};
-
-TEST_F(SealCatalogue, ChecksumIsTheHighHalfAndChunksCarryTheBlock)
+TEST(SealCatalogue, ChecksumIsTheHighHalfAndChunksCarryTheBlockUpToTheLimit)
 {
     Bytes noise = patternBytes(3000, 7);
     InfoBlock info;
-    ASSERT_TRUE(seal(noise, 0xDEADBEEF, info));
+    std::string printed;
+    ASSERT_TRUE(seal(noise, 0xDEADBEEF, info, printed));
     EXPECT_EQ(info.infoBlockId, 0xDEADBEEF000001F4ull);
     EXPECT_NE(printed.find("chunk labeled deadbeef000001f4 and split into " + std::to_string(info.chunks.size) +
-                           " packages\n"),
-              std::string::npos);
+                           " packages\n"), std::string::npos);
     EXPECT_STREQ(infoBlockIdText(0).c_str(), "0");
-    EXPECT_GE(info.chunks.size, 12);  // incompressible: at least 3004 bytes
-    expectSoundChunks(info);
-
     // Undone the way a client undoes it: the length, then zlib data.
     Bytes block = joinedPayloads(info);
     uLongf size = u32At(block.data());
@@ -155,13 +120,8 @@ TEST_F(SealCatalogue, ChecksumIsTheHighHalfAndChunksCarryTheBlock)
     ASSERT_EQ(uncompress(inflated.data(), &size, block.data() + 4, block.size() - 4), Z_OK);
     inflated.resize(size);
     EXPECT_EQ(inflated, noise);
-}
 
-TEST_F(SealCatalogue, TooLargeForSixteenBitChunkNumbersFails)
-{
-    InfoBlock info;
-    info.infoBlockId = 99;
-    EXPECT_FALSE(seal(patternBytes(InfoBlock::kMaxChunks * 256u, 3), 1, info));
+    EXPECT_FALSE(seal(patternBytes(InfoBlock::kMaxChunks * 256u, 3), 1, info, printed));
     EXPECT_EQ(info.chunks.size, 0);
     EXPECT_EQ(info.infoBlockId, 0u);
     size_t error = printed.find("Error: Addon info block needs ");
@@ -175,9 +135,8 @@ class StoredBlock : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        path = temp.path(kInfoBlockFileName);
         Bytes block = patternBytes(600, 11);
-        ASSERT_TRUE(splitIntoChunks(block.data(), 600, original));
+        ASSERT_TRUE(splitIntoChunks(block.data(), 600, original));  // 262, 262 and 94 bytes
         original.infoBlockId = 0x0102030405060708ull;
     }
     void TearDown() override { platform::failWritesAfter(-1); }
@@ -187,7 +146,6 @@ protected:
         std::string bytes = readFile(path);
         return Bytes(bytes.begin(), bytes.end());
     }
-
     // Loads these bytes; a damaged file must leave nothing behind in info.
     InfoBlockLoad loadBytes(const Bytes& bytes) const
     {
@@ -195,13 +153,9 @@ protected:
         InfoBlock info;
         info.infoBlockId = 5;
         InfoBlockLoad result = loadInfoBlock(info, path.c_str());
-        if (result != InfoBlockLoad::Loaded) {
-            EXPECT_EQ(info.infoBlockId, 0u);
-            EXPECT_EQ(info.chunks.size, 0);
-        }
+        EXPECT_TRUE(result == InfoBlockLoad::Loaded || (info.infoBlockId == 0 && info.chunks.size == 0));
         return result;
     }
-
     bool save(const InfoBlock& info, const std::string& where = "")
     {
         ::testing::internal::CaptureStdout();
@@ -209,16 +163,15 @@ protected:
         printed = ::testing::internal::GetCapturedStdout();
         return saved;
     }
-
     size_t filesInFolder() const
     {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(temp.folder()), fs::directory_iterator()));
+        return size_t(std::distance(fs::directory_iterator(temp.folder()), fs::directory_iterator()));
     }
 
     TempFolder temp;
-    std::string path;
+    std::string path = temp.path(kInfoBlockFileName);
     std::string printed;
-    InfoBlock original;  // three chunks: 262, 262 and 94 bytes
+    InfoBlock original;
 };
 
 TEST_F(StoredBlock, SaveWritesTheDocumentedLayoutAndLoadReadsItBack)
@@ -227,23 +180,19 @@ TEST_F(StoredBlock, SaveWritesTheDocumentedLayoutAndLoadReadsItBack)
     missing.infoBlockId = 5;
     EXPECT_EQ(loadInfoBlock(missing, path.c_str()), InfoBlockLoad::NotFound);
     EXPECT_EQ(missing.infoBlockId, 0u);
-
     ASSERT_TRUE(save(original));
     EXPECT_EQ(printed, "");
     Bytes expected = {8, 7, 6, 5, 4, 3, 2, 1, 3, 0, 0, 0};  // identifier, chunk count
     for (int32_t i = 0; i < 3; ++i) {
         const ByteBuffer& c = *original.chunks[i];
-        expected.insert(expected.end(), {static_cast<uint8_t>(c.size), static_cast<uint8_t>(c.size >> 8), 0, 0});
+        expected.insert(expected.end(), {uint8_t(c.size), uint8_t(c.size >> 8), 0, 0});
         expected.insert(expected.end(), c.data, c.data + c.size);
     }
     EXPECT_EQ(fileBytes(), expected);
-
     InfoBlock loaded;
     ASSERT_EQ(loadInfoBlock(loaded, path.c_str()), InfoBlockLoad::Loaded);
     EXPECT_EQ(loaded.infoBlockId, original.infoBlockId);
-    ASSERT_EQ(loaded.chunks.size, 3);
     EXPECT_EQ(joinedPayloads(loaded), joinedPayloads(original));
-    expectSoundChunks(loaded);
     EXPECT_EQ(filesInFolder(), 1u);
 }
 
@@ -252,12 +201,10 @@ TEST_F(StoredBlock, EveryTruncationTrailingByteAndFlipBehindTheIdentifierIsDamag
     ASSERT_TRUE(save(original));
     const Bytes sound = fileBytes();
     for (size_t n = 0; n < sound.size(); ++n)
-        ASSERT_EQ(loadBytes(Bytes(sound.begin(), sound.begin() + static_cast<long>(n))), InfoBlockLoad::Damaged)
-            << "cut at " << n;
+        ASSERT_EQ(loadBytes(Bytes(sound.begin(), sound.begin() + long(n))), InfoBlockLoad::Damaged) << "cut at " << n;
     Bytes longer = sound;
     longer.push_back(0);
     EXPECT_EQ(loadBytes(longer), InfoBlockLoad::Damaged);
-
     // The identifier carries no check of its own; it is only a label.
     for (size_t at = 0; at < sound.size(); ++at) {
         Bytes flipped = sound;
@@ -266,52 +213,44 @@ TEST_F(StoredBlock, EveryTruncationTrailingByteAndFlipBehindTheIdentifierIsDamag
     }
 }
 
-// Builds a stored file by hand from a count and chunks.
-Bytes storedFile(uint32_t count, const std::vector<Bytes>& chunks)
+// A stored file made by hand from a count and chunks, each with a correct
+// CRC for the index it is given: {index, payload size}.
+Bytes storedFile(uint32_t count, const std::vector<std::pair<uint32_t, size_t>>& chunks)
 {
     Bytes file(8, 0x11);
     for (int i = 0; i < 4; ++i)
-        file.push_back(static_cast<uint8_t>(count >> (8 * i)));
-    for (const Bytes& c : chunks) {
-        for (int i = 0; i < 4; ++i)
-            file.push_back(static_cast<uint8_t>(c.size() >> (8 * i)));
+        file.push_back(uint8_t(count >> (8 * i)));
+    for (const auto& [index, payload] : chunks) {
+        Bytes c = patternBytes(payload + 6, index + 1);
+        c[0] = uint8_t(index);
+        c[1] = uint8_t(index >> 8);
+        uint32_t crc = uint32_t(crc32(0, c.data(), uInt(payload + 2)));
+        for (int i = 0; i < 4; ++i) {
+            c[payload + 2 + i] = uint8_t(crc >> (8 * i));
+            file.push_back(uint8_t(c.size() >> (8 * i)));
+        }
         file.insert(file.end(), c.begin(), c.end());
     }
     return file;
 }
 
-// A chunk with a correct CRC for whatever index it is given.
-Bytes chunkWithIndex(uint32_t index, size_t payloadSize)
-{
-    Bytes c = patternBytes(payloadSize + 6, index + 1);
-    c[0] = static_cast<uint8_t>(index);
-    c[1] = static_cast<uint8_t>(index >> 8);
-    uint32_t crc = static_cast<uint32_t>(crc32(0, c.data(), static_cast<uInt>(payloadSize + 2)));
-    for (int i = 0; i < 4; ++i)
-        c[payloadSize + 2 + i] = static_cast<uint8_t>(crc >> (8 * i));
-    return c;
-}
-
 TEST_F(StoredBlock, ImplausibleCountsLengthsAndOrderAreDamage)
 {
-    EXPECT_EQ(loadBytes(storedFile(1, {chunkWithIndex(0, 1)})), InfoBlockLoad::Loaded);
-    EXPECT_EQ(loadBytes(storedFile(1, {chunkWithIndex(0, 256)})), InfoBlockLoad::Loaded);
-
+    EXPECT_EQ(loadBytes(storedFile(1, {{0, 1}})), InfoBlockLoad::Loaded);
+    EXPECT_EQ(loadBytes(storedFile(1, {{0, 256}})), InfoBlockLoad::Loaded);
     Bytes hugeLength = storedFile(1, {});
     hugeLength.insert(hugeLength.end(), {0xFF, 0xFF, 0xFF, 0xFF, 1, 2, 3});
-    const Bytes damaged[] = {
-        storedFile(0, {}),
-        storedFile(65536, {chunkWithIndex(0, 1)}),
-        storedFile(0xFFFFFFFFu, {}),
-        storedFile(1, {chunkWithIndex(0, 0)}),
-        storedFile(1, {chunkWithIndex(0, 257)}),
-        storedFile(1, {chunkWithIndex(1, 10)}),
-        storedFile(2, {chunkWithIndex(1, 256), chunkWithIndex(0, 10)}),
-        storedFile(2, {chunkWithIndex(0, 256), chunkWithIndex(0, 10)}),
-        hugeLength,
-    };
-    for (size_t i = 0; i < sizeof damaged / sizeof damaged[0]; ++i)
-        EXPECT_EQ(loadBytes(damaged[i]), InfoBlockLoad::Damaged) << "case " << i;
+    const Bytes damaged[] = {storedFile(0, {}),
+                             storedFile(65536, {{0, 1}}),
+                             storedFile(0xFFFFFFFFu, {}),
+                             storedFile(1, {{0, 0}}),
+                             storedFile(1, {{0, 257}}),
+                             storedFile(1, {{1, 10}}),
+                             storedFile(2, {{1, 256}, {0, 10}}),
+                             storedFile(2, {{0, 256}, {0, 10}}),
+                             hugeLength};
+    for (const Bytes& file : damaged)
+        EXPECT_EQ(loadBytes(file), InfoBlockLoad::Damaged) << "case " << (&file - damaged);
 }
 
 TEST_F(StoredBlock, FailedWriteKeepsTheOldFileAndSaysSo)
@@ -333,7 +272,6 @@ TEST_F(StoredBlock, FailedWriteKeepsTheOldFileAndSaysSo)
     InfoBlock loaded;
     ASSERT_EQ(loadInfoBlock(loaded, path.c_str()), InfoBlockLoad::Loaded);
     EXPECT_EQ(joinedPayloads(loaded), block);
-
     std::string missing = temp.path(std::string("absent/") + kInfoBlockFileName);
     EXPECT_FALSE(save(original, missing));
     EXPECT_EQ(printed, "Error: Unable to write the addon info block to " + missing + "\n");

@@ -1,8 +1,21 @@
 #pragma once
 
+#include "catalogue/InfoBlock.h"
+#include "catalogue/MemoryStream.h"
+
+#include <zlib.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
+
+using Bytes = std::vector<uint8_t>;
+using Chunk = std::vector<uint8_t>;
+
+inline uint32_t crcOf(const std::string& data)
+{
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
 
 // Writes catalogue images field by field, in the layout the server uses,
 // so that tests can build sound images and damage them on purpose.
@@ -14,67 +27,56 @@ public:
             bytes.push_back(static_cast<uint8_t>(value >> shift));
         return *this;
     }
-
     CatalogueBytes& text(const std::string& value)
     {
         bytes.insert(bytes.end(), value.begin(), value.end());
-        bytes.push_back(0);
-        return *this;
+        return end();
     }
-
     // The word 1, five server texts, five empty reserved texts, the count.
-    CatalogueBytes& head(const std::string& name, const std::string& info, const std::string& admin,
-                         const std::string& com, const std::string& deactivations, uint32_t packageCount)
+    CatalogueBytes& head(const std::string& name, uint32_t packageCount, const std::string& info = "",
+                         const std::string& admin = "", const std::string& com = "", const std::string& off = "")
     {
-        u32(1).text(name).text(info).text(admin).text(com).text(deactivations);
+        u32(1).text(name).text(info).text(admin).text(com).text(off);
         for (int i = 0; i < 5; ++i)
             text("");
         return u32(packageCount);
     }
-
     // Fields 1 to 7 of a package record; the tree follows, closed by end().
-    CatalogueBytes& package(const std::string& url, uint32_t archiveSize, const std::string& name,
-                            const std::string& infoUrl, uint32_t kind)
+    CatalogueBytes& package(const std::string& url, uint32_t size, const std::string& name, uint32_t kind,
+                            const std::string& infoUrl = "")
     {
-        return text(url).u32(archiveSize).text(name).text(infoUrl).text("").text("").u32(kind);
+        return text(url).u32(size).text(name).text(infoUrl).text("").text("").u32(kind);
     }
-
-    CatalogueBytes& folder(const std::string& name) { return text(name); }
-    CatalogueBytes& file(const std::string& name, uint32_t size, uint32_t crc)
-    {
-        return text(name).u32(size).u32(crc);
-    }
+    CatalogueBytes& file(const std::string& name, uint32_t size, uint32_t crc) { return text(name).u32(size).u32(crc); }
     CatalogueBytes& end()
     {
         bytes.push_back(0);
         return *this;
     }
 
-    std::vector<uint8_t> bytes;
+    Bytes bytes;
 };
 
 // Two packages: a required one with a nested tree and an optional one with
 // a single file; texts with a quote, a backslash and a byte above 0x7F.
-inline std::vector<uint8_t> sampleCatalogue()
+inline Bytes sampleCatalogue()
 {
     CatalogueBytes out;
-    out.head("Kit \"One\"", "Friday nights", "admin@example.org", "ts.example.org:9987", "mod_a:mod_b:", 2);
-    out.package("http://files.example.org/core.zip", 123456, "Core", "http://example.org/core", 10);
-    out.folder("addons\\").folder("sub\\").file("deep.pbo", 7, 0xDEADBEEF).end();
+    out.head("Kit \"One\"", 2, "Friday nights", "admin@example.org", "ts.example.org:9987", "mod_a:mod_b:");
+    out.package("http://files.example.org/core.zip", 123456, "Core", 10, "http://example.org/core");
+    out.text("addons\\").text("sub\\").file("deep.pbo", 7, 0xDEADBEEF).end();
     out.file("core.pbo", 1000, 0x12345678).file("core.pbo.sig", 20, 0x0BADF00D).end();
     out.file("readme.txt", 5, 1).end();
-    out.package("http://files.example.org/maps.zip", 99, "Maps \xE9t\xE9", "", 3);
-    out.file("map.pbo", 0, 0).end();
-    return out.bytes;
+    out.package("http://files.example.org/maps.zip", 99, "Maps \xE9t\xE9", 3);
+    return out.file("map.pbo", 0, 0).end().bytes;
 }
 
 // A catalogue that compresses into many chunks: names and checksums that
 // zlib cannot shrink much.
-inline std::vector<uint8_t> bulkyCatalogue(uint32_t files)
+inline Bytes bulkyCatalogue(uint32_t files)
 {
     CatalogueBytes out;
-    out.head("Bulky", "", "", "", "", 1);
-    out.package("http://example.org/bulk.zip", 1, "Bulk", "", 10).folder("addons\\");
+    out.head("Bulky", 1).package("http://example.org/bulk.zip", 1, "Bulk", 10).text("addons\\");
     uint32_t seed = 12345;
     for (uint32_t i = 0; i < files; ++i) {
         std::string name;
@@ -85,6 +87,22 @@ inline std::vector<uint8_t> bulkyCatalogue(uint32_t files)
         seed = seed * 1103515245u + 12345u;
         out.file(name + ".pbo", seed >> 8, seed * 2654435761u);
     }
-    out.end().end();
-    return out.bytes;
+    return out.end().end().bytes;
+}
+
+inline std::vector<Chunk> chunksOf(const InfoBlock& block)
+{
+    std::vector<Chunk> chunks;
+    for (int32_t i = 0; i < block.chunks.size; ++i)
+        chunks.emplace_back(block.chunks[i]->data, block.chunks[i]->data + block.chunks[i]->size);
+    return chunks;
+}
+
+// The chunks that the server's own sealing makes of an image.
+inline std::vector<Chunk> sealImage(const Bytes& image)
+{
+    MemoryStream stream(4096);
+    stream.write(image.data(), static_cast<uint32_t>(image.size()));
+    InfoBlock block;
+    return sealCatalogue(stream, 0x1234, block) ? chunksOf(block) : std::vector<Chunk>();
 }

@@ -6,18 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 namespace {
 
-uint32_t crcOf(const std::string& data)
-{
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-}
-
-const std::string kCore = "core contents";
-const std::string kDeep = "deep";
-const std::string kMap = "a map";
+const std::string kCore = "core contents", kDeep = "deep", kMap = "a map";
 
 Catalogue decoded(const CatalogueBytes& out)
 {
@@ -29,16 +20,17 @@ Catalogue decoded(const CatalogueBytes& out)
 
 // A required package with a nested tree and an optional one, described
 // with the sizes and CRCs of the contents above.
-Catalogue gameCatalogue()
+FolderCheck checked(const TempFolder& folder)
 {
     CatalogueBytes out;
-    out.head("S", "", "", "", "", 2);
-    out.package("http://x/core.zip", 1, "Core", "", 10);
-    out.folder("addons\\").folder("sub\\").file("deep.pbo", 4, crcOf(kDeep)).end();
+    out.head("S", 2).package("http://x/core.zip", 1, "Core", 10);
+    out.text("addons\\").text("sub\\").file("deep.pbo", 4, crcOf(kDeep)).end();
     out.file("core.pbo", 13, crcOf(kCore)).end().end();
-    out.package("http://x/maps.zip", 1, "Maps", "", 3);
-    out.folder("maps\\").file("map.pbo", 5, crcOf(kMap)).end().end();
-    return decoded(out);
+    out.package("http://x/maps.zip", 1, "Maps", 3).text("maps\\").file("map.pbo", 5, crcOf(kMap)).end().end();
+    FolderCheck check;
+    std::string error;
+    EXPECT_TRUE(checkFolder(decoded(out), folder.folder(), check, error)) << error;
+    return check;
 }
 
 // The disk spells names in capitals where the catalogue has lower case, and
@@ -51,16 +43,7 @@ void writeMatchingFolder(const TempFolder& folder)
     folder.write("Maps/map.pbo", kMap);
 }
 
-FolderCheck checked(const TempFolder& folder)
-{
-    FolderCheck check;
-    std::string error;
-    EXPECT_TRUE(checkFolder(gameCatalogue(), folder.folder(), check, error)) << error;
-    return check;
-}
-
-// Names match ignoring case; only the required package's faults make the
-// folder incomplete.
+// Only the required package's faults make the folder incomplete.
 TEST(FolderCheck, IgnoresCaseAndReportsMissingResizedAndChangedFiles)
 {
     TempFolder folder;
@@ -92,35 +75,29 @@ TEST(FolderCheck, IgnoresCaseAndReportsMissingResizedAndChangedFiles)
     EXPECT_EQ(core[1].actualCrc, crcOf("core Contents"));
 }
 
-// A folder where a file should be is not the file, nor the other way round.
-TEST(FolderCheck, KindOfEntryMustMatch)
+// A folder where a file should be is not the file, nor the other way round;
+// names that leave the folder are not followed.
+TEST(FolderCheck, KindOfEntryMustMatchAndNamesStayInside)
 {
-    TempFolder fileAsFolder;
+    TempFolder fileAsFolder, folderAsFile;
     writeMatchingFolder(fileAsFolder);
     std::filesystem::remove(fileAsFolder.path("addons/CORE.pbo"));
     fileAsFolder.write("addons/core.pbo/inner", kCore);
     EXPECT_EQ(checked(fileAsFolder).packages[0].findings.size(), 1u);
-
-    TempFolder folderAsFile;
     folderAsFile.write("addons", "not a folder");
     folderAsFile.write("maps/map.pbo", kMap);
     FolderCheck check = checked(folderAsFile);
     EXPECT_EQ(check.count(FileFault::missing), 2u);
     EXPECT_EQ(check.packages[0].findings.size(), 2u);
-}
 
-TEST(FolderCheck, NamesThatLeaveTheFolderAreNotFollowed)
-{
-    TempFolder folder;
-    folder.write("inside/secret.txt", "top secret");
+    folderAsFile.write("inside/secret.txt", "top secret");
     CatalogueBytes out;
-    out.head("S", "", "", "", "", 1).package("u", 1, "Evil", "", 10);
-    out.folder("..\\").file("secret.txt", 10, crcOf("top secret")).end().end();
-    FolderCheck check;
+    out.head("S", 1).package("u", 1, "Evil", 10).text("..\\").file("secret.txt", 10, crcOf("top secret")).end().end();
+    FolderCheck unsafe;
     std::string error;
-    ASSERT_TRUE(checkFolder(decoded(out), folder.path("inside"), check, error));
-    EXPECT_EQ(check.count(FileFault::unsafeName), 1u);
-    EXPECT_FALSE(check.requiredComplete());
+    ASSERT_TRUE(checkFolder(decoded(out), folderAsFile.path("inside"), unsafe, error));
+    EXPECT_EQ(unsafe.count(FileFault::unsafeName), 1u);
+    EXPECT_FALSE(unsafe.requiredComplete());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
+// kitsync-query run as a program against the fake server, as a script or a
+// player would run it.
 #include "CatalogueBytes.h"
 #include "FakeCatalogueServer.h"
-#include "SealedCatalogue.h"
 #include "client/QueryOptions.h"
 #include "support/TempFolder.h"
 
@@ -8,17 +9,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <zlib.h>
-
-// kitsync-query run as a program against the fake server, as a script or a
-// player would run it.
 
 namespace {
 
 struct ToolRun {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 std::string quoted(const std::string& text)
@@ -38,20 +34,18 @@ ToolRun runQuery(const std::vector<std::string>& arguments)
     command += " >" + quoted(scratch.path("out")) + " 2>" + quoted(scratch.path("err")) + " </dev/null; echo $? >" +
                quoted(scratch.path("status"));
     ToolRun run;
-    if (std::system(command.c_str()) != 0)
-        return run;
-    run.status = std::atoi(readFile(scratch.path("status")).c_str());
-    run.out = readFile(scratch.path("out"));
-    run.err = readFile(scratch.path("err"));
+    if (std::system(command.c_str()) == 0)
+        run = {std::atoi(readFile(scratch.path("status")).c_str()), readFile(scratch.path("out")),
+               readFile(scratch.path("err"))};
     return run;
 }
 
-FakeServerSetup sampleSetup()
+FakeServerSetup sampleSetup(uint16_t gameState = 2)
 {
     FakeServerSetup setup;
     setup.chunks = sealImage(sampleCatalogue());
     setup.id = 0x12000003E8ull;
-    setup.gameState = 2;
+    setup.gameState = gameState;
     setup.stateAgeMs = 5000;
     return setup;
 }
@@ -66,35 +60,28 @@ bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImage)
+TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImageOrItsJson)
 {
-    FakeServerSetup setup = sampleSetup();
-    FakeCatalogueServer server(setup);
+    FakeCatalogueServer server(sampleSetup());
     TempFolder scratch;
     ToolRun run = runQuery({endpointOf(server), "--timeout", "2000", "--save", scratch.path("image.bin")});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     EXPECT_EQ(run.err, "") << "no progress bar when standard error is a file";
-    std::vector<std::string> lines = {"  Catalogue:     12000003e8\n", "  Game state:    2, held for 5.0 s\n",
-                                      "  Name:          Kit \"One\"\n", "  Deactivations: mod_a:mod_b:\n",
-                                      "  Files:         4\n", "Package 1: Core (required)\n",
-                                      "  Archive size:  123456 bytes\n", "Package 2: Maps \xE9t\xE9 (optional)\n",
-                                      "    addons\\\n", "      sub\\\n", "        deep.pbo  7 bytes  CRC-32 deadbeef\n",
-                                      "    readme.txt  5 bytes  CRC-32 00000001\n"};
-    lines.push_back("  Chunks:        " + std::to_string(setup.chunks.size()) + "\n");
-    for (const std::string& line : lines)
+    for (const char* line :
+         {"  Catalogue:     12000003e8\n", "  Game state:    2, held for 5.0 s\n", "  Name:          Kit \"One\"\n",
+          "  Deactivations: mod_a:mod_b:\n", "  Files:         4\n", "Package 1: Core (required)\n",
+          "  Archive size:  123456 bytes\n", "Package 2: Maps \xE9t\xE9 (optional)\n", "    addons\\\n",
+          "      sub\\\n", "        deep.pbo  7 bytes  CRC-32 deadbeef\n",
+          "    readme.txt  5 bytes  CRC-32 00000001\n"})
         EXPECT_TRUE(contains(run.out, line)) << line << "\n" << run.out;
+    std::string chunks = std::to_string(sealImage(sampleCatalogue()).size());
+    EXPECT_TRUE(contains(run.out, "  Chunks:        " + chunks + "\n")) << run.out;
     EXPECT_EQ(server.counts().chunkRequests, 1u);
-    std::vector<uint8_t> image = sampleCatalogue();
+    Bytes image = sampleCatalogue();
     EXPECT_EQ(readFile(scratch.path("image.bin")), std::string(image.begin(), image.end()));
-}
 
-TEST(QueryTool, JsonIsValidAndEscaped)
-{
-    FakeServerSetup setup = sampleSetup();
-    setup.gameState = 0xFFFF;
-    FakeCatalogueServer server(setup);
-    TempFolder scratch;
-    ToolRun run = runQuery({"--json", endpointOf(server), "--timeout", "2000"});
+    FakeCatalogueServer stateless(sampleSetup(0xFFFF));
+    run = runQuery({"--json", endpointOf(stateless), "--timeout", "2000"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     scratch.write("report.json", run.out);
     std::string check = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
@@ -109,59 +96,40 @@ TEST(QueryTool, JsonIsValidAndEscaped)
 
 TEST(QueryTool, DistinctStatusForEachFailure)
 {
-    FakeServerSetup locked = sampleSetup();
+    FakeServerSetup locked = sampleSetup(), mute = sampleSetup(), stalling = sampleSetup();
     locked.password = "pw";
-    FakeCatalogueServer lockedServer(locked);
+    mute.answerQueries = false;
+    stalling.sendAtMost = 0;
+    FakeCatalogueServer lockedServer(locked), muteServer(mute), stallingServer(stalling);
     ToolRun refused = runQuery({endpointOf(lockedServer), "--password", "PW"});
     EXPECT_EQ(refused.status, kExitRefused);
     EXPECT_TRUE(contains(refused.err, "refused the password")) << refused.err;
     EXPECT_EQ(runQuery({endpointOf(lockedServer), "--password", "pw", "--timeout", "2000"}).status, kExitOk);
 
-    FakeServerSetup mute = sampleSetup();
-    mute.answerQueries = false;
-    FakeCatalogueServer muteServer(mute);
     ToolRun silent = runQuery({endpointOf(muteServer), "--timeout", "100"});
     EXPECT_EQ(silent.status, kExitNoAnswer);
     EXPECT_TRUE(contains(silent.err, "no answer from " + endpointOf(muteServer))) << silent.err;
 
-    FakeServerSetup stalling = sampleSetup();
-    stalling.sendAtMost = 0;
-    FakeCatalogueServer stallingServer(stalling);
     ToolRun stalled = runQuery({endpointOf(stallingServer), "--timeout", "100"});
     EXPECT_EQ(stalled.status, kExitTransferFailed);
     EXPECT_TRUE(contains(stalled.err, "catalogue transfer failed: no chunk came after 5 requests")) << stalled.err;
-
     EXPECT_EQ(runQuery({"127.0.0.1:99999"}).status, kExitUsage);
-}
 
-// The server moves to the game port + 40 when + 20 is taken; a client
-// that knows only the game port must find it there too.
-TEST(QueryTool, GamePortFindsAServerOnItsSecondPort)
-{
-    FakeServerSetup setup = sampleSetup();
-    setup.gameState = 0xFFFF;
-    FakeCatalogueServer server(setup);
-    FakeServerSetup mute = sampleSetup();
-    mute.answerQueries = false;
-    FakeCatalogueServer muteServer(mute);
-    ASSERT_GT(server.port(), 40);
+    // The server moves to the game port + 40 when + 20 is taken; a client
+    // that knows only the game port must look there too.
     ASSERT_GT(muteServer.port(), 40);
+    silent = runQuery({"127.0.0.1", "--game-port", std::to_string(muteServer.port() - 40), "--timeout", "100"});
+    EXPECT_EQ(silent.status, kExitNoAnswer);
+    EXPECT_TRUE(contains(silent.err, " or " + endpointOf(muteServer))) << silent.err;
+    EXPECT_EQ(muteServer.counts().queries, 6u);
 
+    FakeCatalogueServer server(sampleSetup(0xFFFF));
+    ASSERT_GT(server.port(), 40);
     ToolRun run = runQuery({"127.0.0.1", "--game-port", std::to_string(server.port() - 40), "--timeout", "100"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     EXPECT_TRUE(contains(run.out, "Server " + endpointOf(server) + "\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "  Game state:    none known, held for 5.0 s\n")) << run.out;
     EXPECT_EQ(server.counts().queries, 1u);
-
-    ToolRun silent = runQuery({"127.0.0.1", "--game-port", std::to_string(muteServer.port() - 40), "--timeout", "100"});
-    EXPECT_EQ(silent.status, kExitNoAnswer);
-    EXPECT_TRUE(contains(silent.err, " or " + endpointOf(muteServer))) << silent.err;
-    EXPECT_EQ(muteServer.counts().queries, 3u);
-}
-
-uint32_t crcOf(const std::string& data)
-{
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
 std::string crcHex(const std::string& data)
@@ -175,15 +143,14 @@ std::string crcHex(const std::string& data)
 TEST(QueryTool, CheckStatusFollowsTheRequiredFiles)
 {
     CatalogueBytes image;
-    image.head("S", "", "", "", "", 1).package("http://x/p.zip", 1, "Pack", "", 10);
-    image.folder("addons\\").file("a.pbo", 3, crcOf("aaa")).file("b.pbo", 3, crcOf("bbb")).end().end();
+    image.head("S", 1).package("http://x/p.zip", 1, "Pack", 10).text("addons\\");
+    image.file("a.pbo", 3, crcOf("aaa")).file("b.pbo", 3, crcOf("bbb")).end().end();
     FakeServerSetup setup;
     setup.chunks = sealImage(image.bytes);
     FakeCatalogueServer server(setup);
     TempFolder game;
     game.write("AddOns/A.pbo", "aaa");
     game.write("AddOns/b.pbo", "bbb");
-
     ToolRun whole = runQuery({endpointOf(server), "--check", game.folder(), "--timeout", "2000"});
     EXPECT_EQ(whole.status, kExitOk) << whole.out << whole.err;
     EXPECT_TRUE(contains(whole.out, "\nCheck: 2 files in 1 package, all present and equal\n")) << whole.out;

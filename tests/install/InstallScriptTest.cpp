@@ -1,8 +1,6 @@
 #include "install/InstallScript.h"
 
-#include "install/PathRules.h"
 #include "support/TempFolder.h"
-#include "support/ZipBytes.h"
 #include "support/ZipWriter.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +8,6 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <random>
-#include <string>
-#include <utility>
 
 namespace {
 
@@ -135,39 +130,6 @@ TEST(InstructionText, LongBlocksParseInLinearTime)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
-// Random texts made of the grammar's pieces: the parser must neither crash
-// nor read outside the text, and whatever it accepts must be screened.
-TEST(InstructionText, RandomTextsKeepTheInvariants)
-{
-    const std::string pieces[] = {"KITSYNC_START", "kitsync_end", "KITSYNC_END", "\n",  "\r\n", " ", "\"", "\t",
-                            "INSTALL",       "installpath", "EXTRACT",     "extractpath", "IGNORE", "PACKAGE",
-                            "INFOURL",       "DEACTIVATE",  "*.pbo",       "addons/",     "..", "\\", "/",
-                            "c:",            "x",           "..\\y",       std::string(1, '\0')};
-    std::mt19937 random(20240611);
-    for (int round = 0; round < 3000; ++round) {
-        std::string text;
-        int n = static_cast<int>(random() % 24);
-        for (int i = 0; i < n; ++i) {
-            if (random() % 8 == 0)
-                text += static_cast<char>(random() % 256);
-            else
-                text += pieces[random() % (sizeof pieces / sizeof pieces[0])];
-        }
-        InstallScript script("p.zip");
-        if (!parse(script, text))
-            continue;
-        script.completeDefaults();
-        ASSERT_GE(script.rules.size, 1) << text;
-        EXPECT_EQ(describe(*script.rules[0]), "IGNORE kitsync.txt");
-        for (int32_t i = 1; i < script.rules.size; ++i) {
-            const InstallRule& rule = *script.rules[i];
-            EXPECT_TRUE(isSafeInstallPath(rule.pattern) && isSafeInstallPath(rule.destination)) << text;
-            EXPECT_EQ(std::strchr(rule.pattern.c_str(), '/'), nullptr) << text;
-            EXPECT_EQ(std::strchr(rule.destination.c_str(), '/'), nullptr) << text;
-        }
-    }
-}
-
 const char kBlock[] = "Tanks for everyone\r\nKITSYNC_START\r\nPACKAGE \"Tank Pack\"\r\nINFOURL http://t/\r\n"
                       "INSTALL *.pbo addons/\r\nKITSYNC_END\r\n";
 
@@ -192,37 +154,6 @@ TEST(InstallScriptArchive, FindsTheRootInstructionFileInAnyCase)
     EXPECT_STREQ(script.packageName.c_str(), "Tank Pack");
     EXPECT_STREQ(script.infoUrl.c_str(), "http://t/");
     EXPECT_EQ(rulesOf(script), "IGNORE kitsync.txt|INSTALL *.pbo addons\\");
-}
-
-TEST(InstallScriptArchive, InstructionFileInAFolderDoesNotCount)
-{
-    TempFolder temp;
-    temp.write("src/Docs/KITSYNC.TXT", kBlock);
-    temp.write("src/a.pbo", "pbo");
-    ASSERT_TRUE(temp.run("cd src && zip -q -r ../docs.zip Docs a.pbo"));
-    InstallScript script(temp.path("docs.zip").c_str());
-    ASSERT_TRUE(script.readInstallScript());
-    EXPECT_FALSE(script.blockFound);
-    EXPECT_EQ(rulesOf(script), kSimpleRules);
-    EXPECT_STREQ(script.packageName.c_str(), "docs");
-}
-
-TEST(InstallScriptArchive, InfoZipArchivesStoredDeflatedAndStreamed)
-{
-    TempFolder temp;
-    temp.write("src/kitsync.txt", kBlock);
-    temp.write("src/a.pbo", std::string(5000, 'a'));
-    ASSERT_TRUE(temp.run("cd src && zip -q -0 ../stored.zip kitsync.txt a.pbo"));
-    ASSERT_TRUE(temp.run("cd src && zip -q -9 ../deflated.zip kitsync.txt a.pbo"));
-    // Written to a pipe, zip cannot seek back: sizes and CRCs follow the
-    // data in descriptors.
-    ASSERT_TRUE(temp.run("cd src && zip -q - kitsync.txt a.pbo | cat > ../streamed.zip"));
-    EXPECT_NE(ZipBytes(temp.path("streamed.zip")).flags("kitsync.txt") & 8, 0);
-    for (const char* name : {"stored.zip", "deflated.zip", "streamed.zip"}) {
-        InstallScript script(temp.path(name).c_str());
-        ASSERT_TRUE(script.readInstallScript()) << name;
-        EXPECT_STREQ(script.packageName.c_str(), "Tank Pack") << name;
-    }
 }
 
 TEST(InstallScriptArchive, UnreadableArchivesOversizedOrBadInstructionsFail)

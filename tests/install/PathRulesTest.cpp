@@ -1,4 +1,5 @@
 #include "install/PathRules.h"
+#include "install/TextWords.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +9,59 @@
 
 namespace {
 
+// The pieces joined, each followed by '|'.
+std::string joined(const StringArray& pieces)
+{
+    std::string all;
+    for (int32_t i = 0; i < pieces.size; ++i)
+        all += std::string(pieces[i].c_str()) + "|";
+    return all;
+}
+
 std::string parts(const char* path)
 {
     StringArray parts;
     splitPath(path, parts);
-    std::string joined;
-    for (int32_t i = 0; i < parts.size; ++i)
-        joined += std::string(parts[i].c_str()) + "|";
-    return joined;
+    return joined(parts);
+}
+
+TEST(TakeLine, CutsLinesWithTheirEndings)
+{
+    RefString text("first\r\nsecond\n\nlast words");
+    for (const char* line : {"first\r\n", "second\n", "\n", "last words", ""})
+        EXPECT_STREQ(takeLine(text).c_str(), line);
+    EXPECT_EQ(text.length(), 0);
+}
+
+TEST(SplitWords, SeparatorsAndQuotes)
+{
+    const char* const cases[][2] = {
+        {" \t \n", ""},
+        {"INSTALL \"my file.pbo\" addons", "INSTALL|my file.pbo|addons|"},
+        {"a\bb", "a|b|"},
+        {"a\vb\fc\rd", "a|b|c|d|"},
+        {"x \"\" y", "x|y|"},
+        {"pre\"quoted text\"post", "pre|quoted text|post|"},
+        {"open \"never closed\r\n", "open|never closed\r\n|"},
+        {"  lead  trail  ", "lead|trail|"},
+        {"\xe9t\xe9 8bit", "\xe9t\xe9|8bit|"},
+    };
+    for (const auto& c : cases) {
+        StringArray words;
+        splitWords(RefString(c[0]), words);
+        EXPECT_EQ(joined(words), c[1]) << c[0];
+    }
+}
+
+TEST(SplitWords, ReuseLeavesNoStaleWords)
+{
+    StringArray words;
+    splitWords(RefString("one two three four"), words);
+    EXPECT_EQ(words.size, 4);
+    splitWords(RefString("five"), words);
+    EXPECT_EQ(words.size, 1);
+    EXPECT_STREQ(words[0].c_str(), "five");
+    EXPECT_EQ(words[1].length(), 0);
 }
 
 TEST(PathRules, BackslashesSplittingAndSafety)

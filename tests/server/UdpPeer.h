@@ -1,5 +1,6 @@
 #pragma once
 
+#include "client/QueryProtocol.h"
 #include "platform/HostResolver.h"
 #include "platform/SocketWait.h"
 #include "platform/UdpSocket.h"
@@ -15,11 +16,10 @@ inline Bytes bytesOf(const std::string& text)
     return Bytes(text.begin(), text.end());
 }
 
-// A UDP endpoint on a loopback address for talking to the server the way a
-// client, the game server or the browser server does.
+// A UDP endpoint on 127.0.0.lastByte (port 0: a free one) that talks to the
+// server the way a client, the game server or the browser server does.
 class UdpPeer {
 public:
-    // Binds to 127.0.0.lastByte; port 0 takes a free one.
     explicit UdpPeer(uint8_t lastByte = 1, uint16_t port = 0)
         : address(platform::ipv4Address(127, 0, 0, lastByte)),
           socket(platform::openSocket(platform::SocketKind::datagram))
@@ -43,16 +43,15 @@ public:
     }
 
     // The next datagram, or false when none comes within timeoutMs.
-    bool receive(Bytes* datagram, uint32_t timeoutMs = 2000, uint16_t* fromPort = nullptr) const
+    bool receive(Bytes* datagram, uint32_t timeoutMs = 2000) const
     {
-        if (platform::waitUntilReadable(socket, timeoutMs) != platform::SocketWait::readable)
-            return false;
         uint8_t buffer[65536];
-        int32_t n = platform::receiveFrom(socket, buffer, sizeof buffer, nullptr, fromPort);
-        if (n < 0)
-            return false;
-        datagram->assign(buffer, buffer + n);
-        return true;
+        int32_t n = -1;
+        if (platform::waitUntilReadable(socket, timeoutMs) == platform::SocketWait::readable)
+            n = platform::receiveFrom(socket, buffer, sizeof buffer, nullptr, nullptr);
+        if (n >= 0)
+            datagram->assign(buffer, buffer + n);
+        return n >= 0;
     }
 
     bool quietFor(uint32_t timeoutMs) const
@@ -64,23 +63,14 @@ public:
     platform::SocketHandle socket;
 };
 
-// Request datagrams as clients send them.
-inline Bytes queryRequest(uint16_t version, const std::string& password = "")
+// "HH:MM:SS: " then exactly message.
+inline bool isStamped(const std::string& line, const std::string& message)
 {
-    Bytes datagram(4 + password.size() + 1, 0);
-    datagram[0] = uint8_t(version);
-    datagram[1] = uint8_t(version >> 8);
-    for (size_t i = 0; i < password.size(); ++i)
-        datagram[4 + i] = uint8_t(password[i]);
-    return datagram;
-}
-
-inline Bytes chunkRequest()
-{
-    return Bytes{0x10, 0x04, 1, 0};
-}
-
-inline Bytes resendRequest(uint16_t index)
-{
-    return Bytes{0x10, 0x04, 2, 0, uint8_t(index), uint8_t(index >> 8)};
+    const std::string shape = "99:99:99: ";
+    for (size_t i = 0; i < shape.size(); ++i) {
+        bool digit = i < line.size() && line[i] >= '0' && line[i] <= '9';
+        if (i >= line.size() || (shape[i] == '9' ? !digit : line[i] != shape[i]))
+            return false;
+    }
+    return line.compare(shape.size(), std::string::npos, message) == 0;
 }

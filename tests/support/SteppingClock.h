@@ -12,26 +12,16 @@ class SteppingClock {
 public:
     explicit SteppingClock(uint32_t step)
     {
-        now() = 0;
-        stepSize() = step;
-        platform::setTickSource(&ticks);
+        now = 0;
+        size = step;
+        platform::setTickSource([] { return now += size; });
     }
     SteppingClock(const SteppingClock&) = delete;
     SteppingClock& operator=(const SteppingClock&) = delete;
     ~SteppingClock() { platform::setTickSource(nullptr); }
 
-    void setStep(uint32_t step) { stepSize() = step; }
+    void setStep(uint32_t step) { size = step; }
 
 private:
-    static std::atomic<uint32_t>& now()
-    {
-        static std::atomic<uint32_t> value{0};
-        return value;
-    }
-    static std::atomic<uint32_t>& stepSize()
-    {
-        static std::atomic<uint32_t> value{0};
-        return value;
-    }
-    static uint32_t ticks() { return now() += stepSize(); }
+    static inline std::atomic<uint32_t> now{0}, size{0};
 };

@@ -1,21 +1,19 @@
 // The real kitsync-server as a process in a folder of its own, spoken to
 // over UDP on 127.0.0.1 and read from its console.
-#include "ServerProcess.h"
-#include "TimeStamp.h"
+#include "ServerProgram.h"
 #include "UdpPeer.h"
-#include "support/TempFolder.h"
 
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
-#include "platform/Clock.h"
+#include "client/CatalogueFetcher.h"
 #include "server/AddonServer.h"
+#include "support/HttpServerProcess.h"
+#include "support/ZipWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <memory>
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -28,8 +26,7 @@ uint16_t freeGamePort()
         uint16_t gamePort = uint16_t(probe.port() - 20);
         if (probe.port() < 1024 || probe.port() > 65535 - 20)
             continue;
-        UdpPeer fallback(1, uint16_t(gamePort + 40));
-        UdpPeer rules(1, uint16_t(gamePort + 1));
+        UdpPeer fallback(1, uint16_t(gamePort + 40)), rules(1, uint16_t(gamePort + 1));
         if (fallback.isOpen() && rules.isOpen())
             return gamePort;
     }
@@ -37,22 +34,19 @@ uint16_t freeGamePort()
 
 // A folder holding kitsync.ini and a stored catalogue sealed from an
 // incompressible image of imageSize bytes.
-class ServerFolder {
-public:
+struct ServerFolder {
     explicit ServerFolder(const std::string& settings, uint32_t imageSize = 1200)
     {
         folder.write("kitsync.ini", settings);
         MemoryStream image(imageSize);
-        uint32_t seed = 99;
-        for (uint32_t i = 0; i < imageSize; ++i) {
+        for (uint32_t i = 0, seed = 99; i < imageSize; ++i) {
             seed = seed * 1103515245u + 12345u;
             uint8_t b = uint8_t(seed >> 16);
             image.write(&b, 1);
         }
         sealCatalogue(image, 0x1a2b, stored);
-        saveInfoBlock(stored, folder.path("addoninfoblock.udp").c_str());
+        saveInfoBlock(stored, folder.path(kInfoBlockFileName).c_str());
     }
-
     Bytes chunk(int32_t index) const
     {
         const ByteBuffer& bytes = *stored.chunks[index];
@@ -68,14 +62,13 @@ std::string settingsFor(uint16_t gamePort, const std::string& more = "senddelay 
     return "port " + std::to_string(gamePort) + "\n" + more;
 }
 
-TEST(ServerProcess, StartsServesPacesAndStopsOnInterrupt)
+TEST(ServerProgram, StartsServesPacesAndStopsOnInterrupt)
 {
     uint16_t gamePort = freeGamePort();
     ServerFolder setup(settingsFor(gamePort, "senddelay 100\n"));
     int32_t count = setup.stored.chunks.size;
     ASSERT_GE(count, 5);
-    ServerProcess server(setup.folder.folder());
-    ASSERT_TRUE(server.started);
+    ServerProgram server(setup.folder.folder());
     ASSERT_TRUE(server.awaitLine("Server is running"));
     const std::vector<std::string> startup = server.lines;
     ASSERT_EQ(startup.size(), 8u);
@@ -94,7 +87,7 @@ TEST(ServerProcess, StartsServesPacesAndStopsOnInterrupt)
     for (int i = 0; i < 8; ++i)
         expected.push_back(uint8_t(setup.stored.infoBlockId >> (8 * i)));
     Bytes answer;
-    ASSERT_TRUE(client.send(serverPort, queryRequest(1039)));
+    ASSERT_TRUE(client.send(serverPort, queryRequest(1039, "")));
     ASSERT_TRUE(client.receive(&answer));
     EXPECT_EQ(answer, expected);
     std::string line;
@@ -128,14 +121,14 @@ TEST(ServerProcess, StartsServesPacesAndStopsOnInterrupt)
 }
 
 // The game port of the settings is the one announced.
-TEST(ServerProcess, AnnouncesItselfToTheBrowserServer)
+TEST(ServerProgram, AnnouncesItselfToTheBrowserServer)
 {
     UdpPeer browser(1, 48124);
     if (!browser.isOpen())
         GTEST_SKIP() << "127.0.0.1:48124 is taken";
     uint16_t gamePort = freeGamePort();
     ServerFolder setup(settingsFor(gamePort, "announce on\nbrowserserver 127.0.0.1\n"));
-    ServerProcess server(setup.folder.folder());
+    ServerProgram server(setup.folder.folder());
     Bytes datagram;
     ASSERT_TRUE(browser.receive(&datagram, 3000));
     EXPECT_EQ(datagram, (Bytes{0xFE, 0xFF, 0x7F, 0x00, uint8_t(gamePort), uint8_t(gamePort >> 8)}));
@@ -144,12 +137,12 @@ TEST(ServerProcess, AnnouncesItselfToTheBrowserServer)
     EXPECT_TRUE(isStamped(line, "Announcing to the Kitsync browser server")) << line;
 }
 
-TEST(ServerProcess, KeepsSendingWhileFloodedAndBoundsOneAddressToThirtyTwoClients)
+TEST(ServerProgram, KeepsSendingWhileFloodedAndBoundsOneAddressToThirtyTwoClients)
 {
     uint16_t gamePort = freeGamePort();
     ServerFolder setup(settingsFor(gamePort), 4000);
     int32_t count = setup.stored.chunks.size;
-    ServerProcess server(setup.folder.folder());
+    ServerProgram server(setup.folder.folder());
     ASSERT_TRUE(server.awaitLine("Server is running"));
     uint16_t serverPort = uint16_t(gamePort + 20);
 
@@ -174,7 +167,7 @@ TEST(ServerProcess, KeepsSendingWhileFloodedAndBoundsOneAddressToThirtyTwoClient
     uint32_t start = platform::tickCount();
     while (platform::tickCount() - start < uint32_t(count) * 20 + 5000) {
         for (int q = 0; q < 20; ++q)
-            flooder.send(serverPort, queryRequest(1039));
+            flooder.send(serverPort, queryRequest(1039, ""));
         if (collect() == 32)
             break;
     }
@@ -201,7 +194,8 @@ TEST(ServerThread, ServesOnItsOwnThreadAndIsStoppedByItsDestructor)
 
     UdpPeer client;
     ASSERT_TRUE(client.send(serverPort, chunkRequest()));
-    std::FILE* console = std::tmpfile();
+    TempFolder temp;
+    std::FILE* console = std::fopen(temp.path("console.txt").c_str(), "w");
     Bytes chunk;
     for (int32_t k = 0; k < server->infoBlock.chunks.size; ++k) {
         ASSERT_TRUE(client.receive(&chunk));
@@ -211,13 +205,14 @@ TEST(ServerThread, ServesOnItsOwnThreadAndIsStoppedByItsDestructor)
     platform::sleepMilliseconds(150);
     server->logQueue.printBatch(console);
     delete server;  // must stop the loop before its fields go
+    std::fclose(console);
 
-    std::string printed = printedText(console);
+    std::string printed = readFile(temp.path("console.txt"));
     EXPECT_NE(printed.find(": Server thread says hello\nServer is running\n"), std::string::npos) << printed;
     EXPECT_NE(printed.find(": Sending chunks to 127.0.0.1:" + std::to_string(client.port()) + "\n"), std::string::npos);
 }
 
-TEST(ServerProcess, EndsWithStatus255WhenStartUpFails)
+TEST(ServerProgram, EndsWithStatus255WhenStartUpFails)
 {
     UdpPeer holder(1, 65520);  // game port 65500: + 40 would wrap to 4
     const char* const cases[][2] = {
@@ -231,41 +226,39 @@ TEST(ServerProcess, EndsWithStatus255WhenStartUpFails)
         if (&failure == &cases[4] && !holder.isOpen())
             continue;  // someone else holds port 65520
         ServerFolder setup(failure[0]);
-        ServerProcess server(setup.folder.folder());
+        ServerProgram server(setup.folder.folder());
         EXPECT_EQ(server.awaitExit(), 255) << failure[0];
-        ASSERT_FALSE(server.lines.empty());
+        ASSERT_GE(server.lines.size(), 4u);
         EXPECT_EQ(server.lines.back(), failure[1]);
         EXPECT_EQ(server.lines[3].rfind("Addon info block with id", 0), 0u);  // checked after loading
     }
 }
 
-// -RENEW itself is run by the build tests; here it is not the first argument.
-TEST(ServerProcess, BuildsANewCatalogueWhenTheStoredOneIsDamagedAndStopsOnTerminate)
+TEST(ServerProgram, BuildsANewCatalogueWhenTheStoredOneIsDamagedAndStopsOnTerminate)
 {
     ServerFolder setup(settingsFor(freeGamePort()));
-    setup.folder.write("addoninfoblock.udp", std::string("\x01\x02\x03", 3));
-    ServerProcess server(setup.folder.folder(), {"-other", "-renew"});  // only a first argument counts
+    setup.folder.write(kInfoBlockFileName, std::string("\x01\x02\x03", 3));
+    ServerProgram server(setup.folder.folder(), {"-other", "-renew"});  // only a first argument counts
     ASSERT_TRUE(server.awaitLine("Server is running"));
     ASSERT_GE(server.lines.size(), 4u);
     EXPECT_EQ(server.lines[2], "Loading addon info block");
-    EXPECT_EQ(server.lines[3], "Warning: Addon info block is damaged, building new from packages");
+    EXPECT_EQ(server.lines[3] + "\n", kInfoBlockDamagedMessage);
     ASSERT_TRUE(server.signal("TERM"));
     EXPECT_EQ(server.awaitExit(), 0);
     EXPECT_TRUE(isStamped(server.lines.back(), "Server stopped")) << server.lines.back();
     InfoBlock rebuilt;
-    EXPECT_EQ(loadInfoBlock(rebuilt, setup.folder.path("addoninfoblock.udp").c_str()), InfoBlockLoad::Loaded);
+    EXPECT_EQ(loadInfoBlock(rebuilt, setup.folder.path(kInfoBlockFileName).c_str()), InfoBlockLoad::Loaded);
 }
 
-TEST(ServerProcess, FallsBackToGamePortPlusFortyAndFailsWhenBothAreTaken)
+TEST(ServerProgram, FallsBackToGamePortPlusFortyAndFailsWhenBothAreTaken)
 {
     uint16_t gamePort = freeGamePort();
     ServerFolder setup(settingsFor(gamePort));
-    std::string first = std::to_string(gamePort + 20);
-    std::string fallback = std::to_string(gamePort + 40);
+    std::string first = std::to_string(gamePort + 20), fallback = std::to_string(gamePort + 40);
     UdpPeer holder(1, uint16_t(gamePort + 20));
     ASSERT_TRUE(holder.isOpen());
     {
-        ServerProcess server(setup.folder.folder());
+        ServerProgram server(setup.folder.folder());
         ASSERT_TRUE(server.awaitLine("Starting server thread"));
         const std::vector<std::string>& lines = server.lines;
         ASSERT_GE(lines.size(), 6u);
@@ -277,10 +270,106 @@ TEST(ServerProcess, FallsBackToGamePortPlusFortyAndFailsWhenBothAreTaken)
     }
     UdpPeer second(1, uint16_t(gamePort + 40));
     ASSERT_TRUE(second.isOpen());
-    ServerProcess server(setup.folder.folder());
+    ServerProgram server(setup.folder.folder());
     EXPECT_EQ(server.awaitExit(), 255);
     ASSERT_FALSE(server.lines.empty());
     EXPECT_EQ(server.lines.back(), "Error: Failed to bind to alternative port " + fallback);
+}
+
+std::string prompt(const std::string& localName)
+{
+    return "Download and index " + localName + " - Yes,No,yesAll,nOall (Y/N/A/O) ? ";
+}
+
+// The server's answer to a query on its port.
+QueryAnswer query(uint16_t gamePort)
+{
+    ServerLink link(platform::ipv4Address(127, 0, 0, 1), uint16_t(gamePort + 20));
+    EXPECT_TRUE(link.open());
+    CatalogueFetcher fetcher(link, FetchSettings());
+    QueryAnswer answer;
+    EXPECT_EQ(fetcher.query("", answer), QueryStatus::answered);
+    return answer;
+}
+
+// Packages served over HTTP and from files, and the server's folder.
+class BuildingServer : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(http.start(site.folder())); }
+    void writeSettings(const std::string& packages)
+    {
+        work.write("kitsync.ini", "port " + std::to_string(gamePort) + "\nservername \"End to end\"\n" + packages);
+    }
+    uint32_t publish(const std::string& name, const std::vector<std::pair<std::string, std::string>>& files)
+    {
+        uint32_t checksum = 0;
+        EXPECT_TRUE(writeZip(site.path(name), files, &checksum));
+        return checksum;
+    }
+
+    TempFolder site, work;
+    HttpServerProcess http;
+    uint16_t gamePort = freeGamePort();
+};
+
+TEST_F(BuildingServer, OperatorAnswersBuildTheCatalogueThatIsThenServed)
+{
+    const std::string script = "KITSYNC_START\nPACKAGE Alpha\nINSTALL *.pbo addons\\\nKITSYNC_END\n";
+    uint32_t alphaSum = publish("alpha.zip", {{"kitsync.txt", script}, {"alpha.pbo", "alpha"}});
+    uint32_t betaSum = publish("beta.zip", {{"beta.pbo", std::string(3000, 'b')}});
+    writeSettings("package " + http.url("/alpha.zip") + "\npackage file://" + site.path("beta.zip") + " optional\n");
+    work.write("answers.txt", "y\nn\n");
+    uint64_t firstId = 0;
+    {
+        ServerProgram server(work.folder());
+        ASSERT_TRUE(server.awaitLine("Starting server thread")) << server.transcript();
+        for (const std::string& line :
+             {std::string("Addon info block not found, building new from packages"),
+              prompt("alpha.zip") + prompt("beta.zip") + "Downloading " + http.url("/alpha.zip"),
+              std::string("Scanning alpha.zip..."), std::string("Package name: Alpha"),
+              std::string("Deleting local copy of alpha.zip"),
+              std::string("No information block for beta.zip found, forced to download"),
+              std::string("Warning: No Kitsync block found, using simple installation method"),
+              std::string("Deleting local copy of beta.zip"), "UDP port " + std::to_string(gamePort + 20) + " opened"})
+            EXPECT_TRUE(server.saw(line)) << line << "\n" << server.transcript();
+
+        InfoBlock stored;
+        ASSERT_EQ(loadInfoBlock(stored, work.path(kInfoBlockFileName).c_str()), InfoBlockLoad::Loaded);
+        EXPECT_EQ(stored.infoBlockId >> 32, uint64_t(alphaSum ^ betaSum));
+        EXPECT_TRUE(server.saw(std::string("    chunk labeled ") + infoBlockIdText(stored.infoBlockId).c_str() +
+                               " and split into " + std::to_string(stored.chunks.size) + " packages"));
+        QueryAnswer answer = query(gamePort);
+        firstId = answer.infoBlockId;
+        EXPECT_EQ(firstId, stored.infoBlockId);
+        EXPECT_EQ(answer.chunkCount, stored.chunks.size);
+    }
+
+    // Started by a script with no input: every prompt answers No, and both
+    // packages come from the record cache files of the first build.
+    work.write("answers.txt", "");
+    ServerProgram renewed(work.folder(), {"-RENEW"});
+    ASSERT_TRUE(renewed.awaitLine("Starting server thread")) << renewed.transcript();
+    for (const std::string& line : {std::string("Deleting addon info block"), prompt("alpha.zip") + "N",
+                                    prompt("beta.zip") + "N", std::string("alpha.zip-package.tmp read.."),
+                                    std::string("beta.zip-package.tmp read..")})
+        EXPECT_TRUE(renewed.saw(line)) << line << "\n" << renewed.transcript();
+    EXPECT_EQ(renewed.transcript().find("Downloading"), std::string::npos) << renewed.transcript();
+    EXPECT_EQ(query(gamePort).infoBlockId >> 32, firstId >> 32);
+}
+
+TEST_F(BuildingServer, FailedBuildEndsTheProgramWithStatus255)
+{
+    publish("good.zip", {{"good.pbo", "good"}});
+    writeSettings("package " + http.url("/good.zip") + "\npackage " + http.url("/gone.zip") + "\n");
+    work.write("answers.txt", "a");
+    ServerProgram server(work.folder());
+    ASSERT_EQ(server.awaitExit(), 255) << server.transcript();
+    ASSERT_GE(server.lines.size(), 1u);
+    EXPECT_EQ(server.lines.back(), "Error: Bad URL") << server.transcript();
+    EXPECT_TRUE(server.saw("Deleting local copy of good.zip"));
+    EXPECT_EQ(server.transcript().find("UDP port"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(work.path(kInfoBlockFileName)));
+    EXPECT_TRUE(std::filesystem::exists(work.path("good.zip-package.tmp")));
 }
 
 }  // namespace
