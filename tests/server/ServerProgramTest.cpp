@@ -3,6 +3,7 @@
 #include "ServerProgram.h"
 #include "UdpPeer.h"
 
+#include "catalogue/CatalogueSettingsCheck.h"
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
 #include "client/CatalogueFetcher.h"
@@ -71,15 +72,18 @@ TEST(ServerProgram, StartsServesPacesAndStopsOnInterrupt)
     ServerProgram server(setup.folder.folder());
     ASSERT_TRUE(server.awaitLine("Server is running"));
     const std::vector<std::string> startup = server.lines;
-    ASSERT_EQ(startup.size(), 8u);
+    ASSERT_EQ(startup.size(), 9u);
     EXPECT_EQ(startup[0], "Kitsync Server version 1.27");
     EXPECT_EQ(startup[2], "Loading addon info block");
     EXPECT_EQ(startup[3], "Addon info block with id " + std::string(infoBlockIdText(setup.stored.infoBlockId).c_str()) +
                               " loaded");
-    EXPECT_EQ(startup[4], "UDP port " + std::to_string(gamePort + 20) + " opened");
-    EXPECT_EQ(startup[5], "Starting server thread, init-thread says bye.");
-    EXPECT_TRUE(isStamped(startup[6], "Server thread says hello")) << startup[6];
-    EXPECT_EQ(startup[7], "Server is running");
+    // The stored image is no catalogue of these settings: served all the
+    // same, with a word to the operator.
+    EXPECT_EQ(startup[4] + "\n", kSettingsChangedWarning);
+    EXPECT_EQ(startup[5], "UDP port " + std::to_string(gamePort + 20) + " opened");
+    EXPECT_EQ(startup[6], "Starting server thread, init-thread says bye.");
+    EXPECT_TRUE(isStamped(startup[7], "Server thread says hello")) << startup[7];
+    EXPECT_EQ(startup[8], "Server is running");
 
     UdpPeer client;
     uint16_t serverPort = uint16_t(gamePort + 20);
