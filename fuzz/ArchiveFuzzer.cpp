@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     if (decoded.packages.size() != 1 || countFiles(decoded.packages[0].root) != listed)
         std::abort();
-    if (decoded.packages[0].name != archive.packageName.c_str())
+    if (decoded.packages[0].name != archive.script.packageName.c_str())
         std::abort();
     return 0;
 }

@@ -175,15 +175,15 @@ void storeRecordCache(const RefString& cacheName, uint32_t checksum, const Memor
 // Reads the downloaded archive's block and entries into its record.
 bool inspectPackage(PackageArchive& archive, MemoryStream& record)
 {
-    say("Scanning %s...\n", archive.archivePath.c_str());
+    say("Scanning %s...\n", archive.script.archivePath.c_str());
     if (!archive.readInstallScript()) {
         say("%s", kBlockErrorMessage);
         return false;
     }
-    if (!archive.blockFound)
+    if (!archive.script.blockFound)
         say("%s", kNoBlockWarning);
-    say("Package name: %s\nInfo URL    : %s\n", printable(archive.packageName).c_str(),
-        printable(archive.infoUrl).c_str());
+    say("Package name: %s\nInfo URL    : %s\n", printable(archive.script.packageName).c_str(),
+        printable(archive.script.infoUrl).c_str());
     if (!archive.inspectEntries()) {
         say("%s", inspectionErrorMessage(archive).c_str());
         return false;

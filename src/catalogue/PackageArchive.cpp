@@ -1,6 +1,7 @@
 #include "catalogue/PackageArchive.h"
 
 #include "catalogue/ByteStream.h"
+#include "foundation/AsciiText.h"
 #include "foundation/StringArray.h"
 #include "install/PathRules.h"
 
@@ -108,9 +109,76 @@ bool isFolderEntry(const RefString& name)
 }  // namespace
 
 PackageArchive::PackageArchive(const char* localPath, int8_t kind, zlib_filefunc_def* zipFunctions)
-    : InstallScript(localPath, zipFunctions), packageKind(static_cast<uint32_t>(static_cast<int32_t>(kind)))
+    : script(localPath), packageKind(static_cast<uint32_t>(static_cast<int32_t>(kind))), zipFunctions(zipFunctions)
 {
-    archiveSize = measureArchive(archivePath.c_str(), zipFunctions);
+    archiveSize = measureArchive(localPath, zipFunctions);
+}
+
+PackageArchive::~PackageArchive()
+{
+    if (zipHandle != nullptr)
+        unzClose(zipHandle);
+}
+
+bool PackageArchive::readInstallScript()
+{
+    if (zipHandle != nullptr)
+        unzClose(zipHandle);
+    zipHandle = unzOpen2(script.archivePath.c_str(), zipFunctions);
+    if (zipHandle == nullptr)
+        return false;
+    bool found = false;
+    uint64_t size = 0;
+    if (!findInstructionEntry(found, size))
+        return false;
+    if (found) {
+        RefString text;
+        if (!readCurrentEntryText(size, text) || !script.parseInstructionText(text.c_str()))
+            return false;
+    }
+    script.completeDefaults();
+    return true;
+}
+
+// Leaves the archive positioned on the instruction entry when found.
+bool PackageArchive::findInstructionEntry(bool& found, uint64_t& size)
+{
+    found = false;
+    unzGoToFirstFile(zipHandle);
+    do {
+        unz_file_info info;
+        char name[kNameBufferSize];
+        if (unzGetCurrentFileInfo(zipHandle, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
+            return false;
+        // A longer name is cut and unterminated in the buffer; it cannot
+        // be "kitsync.txt" anyway.
+        if (info.size_filename < kNameBufferSize &&
+            equalsIgnoringCase(toBackslashes(name).c_str(), kInstructionFileName)) {
+            found = true;
+            size = info.uncompressed_size;
+            return true;
+        }
+    } while (unzGoToNextFile(zipHandle) == UNZ_OK);
+    return true;
+}
+
+bool PackageArchive::readCurrentEntryText(uint64_t size, RefString& text)
+{
+    if (size > kMaxInstructionSize)
+        return false;
+    if (unzOpenCurrentFile(zipHandle) != UNZ_OK)
+        return false;
+    auto n = static_cast<int32_t>(size);
+    text = RefString::adopt(RefString::allocData(n));
+    int got = unzReadCurrentFile(zipHandle, text.chars(), static_cast<unsigned>(n));
+    // The entry's integrity is judged by the inspection, which reads every
+    // entry again; the close result adds nothing here.
+    unzCloseCurrentFile(zipHandle);
+    if (got < 0)
+        return false;
+    text.chars()[got] = '\0';
+    text.setLength(got);
+    return true;
 }
 
 bool PackageArchive::inspectEntries()
@@ -201,6 +269,7 @@ bool PackageArchive::verifyCurrentEntry(const unz_file_info& info, uint32_t& crc
 
 const InstallRule* PackageArchive::firstRuleFor(const RefString& name) const
 {
+    const SharedRefArray<InstallRule>& rules = script.rules;
     for (int32_t i = 0; i < rules.size; ++i) {
         if (wildcardMatch(name.c_str(), rules[i]->pattern.c_str()))
             return rules[i].get();
@@ -243,8 +312,8 @@ uint32_t PackageArchive::serializeRecord(ByteStream& stream) const
 {
     writeText(stream, packageUrl);
     writeU32(stream, archiveSize);
-    writeText(stream, packageName);
-    writeText(stream, infoUrl);
+    writeText(stream, script.packageName);
+    writeText(stream, script.infoUrl);
     writeText(stream, RefString());
     writeText(stream, RefString());
     writeU32(stream, packageKind);

@@ -5,6 +5,8 @@
 #include "foundation/SharedRef.h"
 #include "install/InstallScript.h"
 
+#include <minizip/unzip.h>
+
 #include <cstdint>
 
 class ByteStream;
@@ -19,16 +21,34 @@ enum class InspectFailure {
 
 // One downloaded package while the catalogue is built: constructed on the
 // local file, then readInstallScript, inspectEntries and serializeRecord in
-// that order. Destroying it closes the archive so the file can be deleted.
-class PackageArchive : public InstallScript {
+// that order. The archive stays open from readInstallScript on, for the walk
+// over its entries; destroying it closes the file so it can be deleted.
+class PackageArchive {
 public:
+    // Entry names are read into a buffer of this size, terminator included;
+    // an entry whose name does not fit can never be the instruction file.
+    static const uint32_t kNameBufferSize = 260;
+    // The instruction file is held in memory whole; a larger one is refused
+    // instead of trusting whatever size its header claims.
+    static const uint32_t kMaxInstructionSize = 16u * 1024 * 1024;
     // Entries are read and checked in blocks of this size; nothing of an
     // entry's contents is kept.
     static const uint32_t kReadBlockSize = 4096;
 
-    // kind: 3 for an optional package, 10 otherwise. Measures archiveSize,
-    // through zipFunctions when given (see InstallScript).
+    // kind: 3 for an optional package, 10 otherwise. zipFunctions, when
+    // given, is how the archive named localPath is read (the fuzz program's
+    // archive in memory); without, it is that file. Measures archiveSize.
     PackageArchive(const char* localPath, int8_t kind, zlib_filefunc_def* zipFunctions = nullptr);
+    PackageArchive(const PackageArchive&) = delete;
+    PackageArchive& operator=(const PackageArchive&) = delete;
+    ~PackageArchive();
+
+    // Opens the archive, parses the block of its instruction file into
+    // script and completes the defaults. True when the archive holds no
+    // block or a block accepted whole; false when the archive, the
+    // instruction file or a line of the block cannot be read. Prints nothing.
+    bool readInstallScript();
+    bool isOpen() const { return zipHandle != nullptr; }
 
     // Reads every entry, verifies its CRC-32 and places the files that the
     // rules install or extract into the tree under root. False on the first
@@ -40,6 +60,7 @@ public:
     // listed to clients (0: the package installs nothing).
     uint32_t serializeRecord(ByteStream& stream) const;
 
+    InstallScript script;
     SharedRef<FileTreeNode> root;
     uint32_t archiveSize = 0;  // 0 when the file cannot be opened
     RefString packageUrl;
@@ -50,11 +71,16 @@ public:
     RefString failedEntry;  // the entry's name as stored, for UnsafePath
 
 private:
+    bool findInstructionEntry(bool& found, uint64_t& size);
+    bool readCurrentEntryText(uint64_t size, RefString& text);
     bool inspectCurrentEntry(const unz_file_info& info, const char* storedName);
     bool verifyCurrentEntry(const unz_file_info& info, uint32_t& crc);
     const InstallRule* firstRuleFor(const RefString& name) const;
     bool placeFile(const RefString& target, bool extractOnly, uint32_t size, uint32_t crc);
     bool fail(InspectFailure why);
+
+    zlib_filefunc_def* zipFunctions;
+    unzFile zipHandle = nullptr;
 };
 
 // The build's console messages for a package that cannot be catalogued.

@@ -10,7 +10,6 @@ namespace {
 
 const char kStartMarker[] = "KITSYNC_START";
 const char kEndMarker[] = "KITSYNC_END";
-const char kInstructionFile[] = "kitsync.txt";
 
 enum class Command { Package, InfoUrl, Deactivate, Install, InstallPath, Extract, ExtractPath, Ignore, None };
 
@@ -38,76 +37,9 @@ const CommandEntry* commandFor(const RefString& word)
 
 }  // namespace
 
-InstallScript::InstallScript(const char* localPath, zlib_filefunc_def* functions)
-    : archivePath(localPath), zipFunctions(functions)
-{
-}
+const char kInstructionFileName[] = "kitsync.txt";
 
-InstallScript::~InstallScript()
-{
-    if (zipHandle != nullptr)
-        unzClose(zipHandle);
-}
-
-bool InstallScript::readInstallScript()
-{
-    if (zipHandle != nullptr)
-        unzClose(zipHandle);
-    zipHandle = unzOpen2(archivePath.c_str(), zipFunctions);
-    if (zipHandle == nullptr)
-        return false;
-    bool found = false;
-    uint64_t size = 0;
-    if (!findInstructionEntry(found, size))
-        return false;
-    if (found) {
-        RefString text;
-        if (!readCurrentEntryText(size, text) || !parseInstructionText(text.c_str()))
-            return false;
-    }
-    completeDefaults();
-    return true;
-}
-
-// Leaves the archive positioned on the instruction entry when found.
-bool InstallScript::findInstructionEntry(bool& found, uint64_t& size)
-{
-    found = false;
-    unzGoToFirstFile(zipHandle);
-    do {
-        unz_file_info info;
-        char name[kNameBufferSize];
-        if (unzGetCurrentFileInfo(zipHandle, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK)
-            return false;
-        // A longer name is cut and unterminated in the buffer; it cannot
-        // be "kitsync.txt" anyway.
-        if (info.size_filename < kNameBufferSize && equalsIgnoringCase(toBackslashes(name).c_str(), kInstructionFile)) {
-            found = true;
-            size = info.uncompressed_size;
-            return true;
-        }
-    } while (unzGoToNextFile(zipHandle) == UNZ_OK);
-    return true;
-}
-
-bool InstallScript::readCurrentEntryText(uint64_t size, RefString& text)
-{
-    if (size > kMaxInstructionSize)
-        return false;
-    if (unzOpenCurrentFile(zipHandle) != UNZ_OK)
-        return false;
-    auto n = static_cast<int32_t>(size);
-    text = RefString::adopt(RefString::allocData(n));
-    int got = unzReadCurrentFile(zipHandle, text.chars(), static_cast<unsigned>(n));
-    // The entry's integrity is judged by the inspection, which reads every
-    // entry again; the close result adds nothing here.
-    unzCloseCurrentFile(zipHandle);
-    if (got < 0)
-        return false;
-    text.chars()[got] = '\0';
-    text.setLength(got);
-    return true;
-}
+InstallScript::InstallScript(const RefString& archivePath) : archivePath(archivePath) {}
 
 bool InstallScript::parseInstructionText(const char* text)
 {
@@ -189,7 +121,7 @@ void InstallScript::completeDefaults()
         rules.add(SharedRef<InstallRule>(new InstallRule(RuleKind::Install, "*.pbo", "addons\\")));
         rules.add(SharedRef<InstallRule>(new InstallRule(RuleKind::Extract, "*", "addons\\")));
     }
-    rules.insertAt(0, SharedRef<InstallRule>(new InstallRule(RuleKind::Ignore, kInstructionFile, "")));
+    rules.insertAt(0, SharedRef<InstallRule>(new InstallRule(RuleKind::Ignore, kInstructionFileName, "")));
 }
 
 RefString defaultPackageName(const RefString& archivePath)

@@ -33,7 +33,7 @@ void writeRecord(MemoryStream& catalogue, const RefString& url, uint8_t kind)
 {
     PackageArchive archive("no-such-file.zip", static_cast<int8_t>(kind));
     archive.packageUrl = url;
-    archive.packageName = "Units";
+    archive.script.packageName = "Units";
     archive.root = SharedRef<FileTreeNode>(new FileTreeNode);
     archive.root->attributes = FileTreeNode::kDirectory;
     SharedRef<FileTreeNode> folder(new FileTreeNode);

@@ -73,7 +73,7 @@ TEST(PackageArchive, RulesPlaceFilesAndTheFirstMatchDecides)
     Inspected zip({{"kitsync.txt", script}, {"readme.txt", "r"}, {"sub/notes.txt", "n"}, {"Addons/a.pbo", "a"},
                    {"Addons/old.bak", "b"}, {"keys/k.bikey", "k"}, {"loose/z.pbo", "z"}, {"other.dat", "o"}});
     ASSERT_TRUE(zip.ok);
-    EXPECT_STREQ(zip.archive.packageName.c_str(), "Tanks");
+    EXPECT_STREQ(zip.archive.script.packageName.c_str(), "Tanks");
     EXPECT_EQ(zip.tree(), "{Addons\\{a.pbo,z.pbo},docs\\{manual.txt,notes.txt*},keys\\{k.bikey*}}");
     uint32_t all = uint32_t(crcOf(script));
     for (const char* data : {"r", "n", "a", "b", "k", "z", "o"})
@@ -164,7 +164,7 @@ TEST(PackageArchive, StoredDeflatedAndDescriptorEntriesVerify)
     for (const char* name : {"info.zip", "streamed.zip"}) {
         Inspected zip(temp.path(name));
         ASSERT_TRUE(zip.ok) << name;
-        EXPECT_FALSE(zip.archive.blockFound);
+        EXPECT_FALSE(zip.archive.script.blockFound);
         EXPECT_EQ(zip.tree(), "{addons\\{empty.pbo,noise.pbo,prose.pbo,readme.txt*}}");
         EXPECT_EQ(zip.child(0, 1).uncompressedSize, noise.size());
         EXPECT_EQ(zip.child(0, 2).crc, crcOf(prose));
@@ -197,6 +197,69 @@ TEST(PackageArchive, StreamedEntryWithWrongRecordedSizeFails)
         EXPECT_STREQ(inspectionErrorMessage(zip.archive).c_str(),
                      withCrc ? "Error: CRC32 error verifying archive\n" : "Error: Problems reading the archive\n");
     }
+}
+
+// The rules as "COMMAND pattern destination|...".
+std::string rulesOf(const InstallScript& script)
+{
+    std::string all;
+    for (int32_t i = 0; i < script.rules.size; ++i) {
+        const InstallRule& rule = *script.rules[i];
+        all += std::string(i == 0 ? "" : "|") + commandNameOf(rule.kind) + " " + rule.pattern.c_str() +
+               (rule.destination.isEmpty() ? "" : std::string(" ") + rule.destination.c_str());
+    }
+    return all;
+}
+
+const char kBlock[] = "Tanks for everyone\r\nKITSYNC_START\r\nPACKAGE \"Tank Pack\"\r\nINFOURL http://t/\r\n"
+                      "INSTALL *.pbo addons/\r\nKITSYNC_END\r\n";
+
+// Entry names of 260 bytes and more are skipped, never cut to a match.
+TEST(PackageArchiveScript, FindsTheRootInstructionFileInAnyCase)
+{
+    TempFolder temp;
+    {
+        ZipWriter zip(temp.path("tanks.zip"));
+        ASSERT_TRUE(zip.add(std::string(259, 'a'), "x"));
+        ASSERT_TRUE(zip.add("kitsync.txt" + std::string(249, ' '), "x"));
+        ASSERT_TRUE(zip.add(std::string(400, 'b') + "/kitsync.txt", "x"));
+        ASSERT_TRUE(zip.add("Docs/kitsync.txt", "KITSYNC_START\nPACKAGE Wrong\nKITSYNC_END"));
+        ASSERT_TRUE(zip.addFolder("kitsync.txt"));
+        ASSERT_TRUE(zip.add("KitSync.Txt", kBlock, 0));
+        ASSERT_TRUE(zip.add("kitsync.txt", "KITSYNC_START\nPACKAGE Second\nKITSYNC_END"));
+    }
+    PackageArchive archive(temp.path("tanks.zip").c_str(), 10);
+    ASSERT_TRUE(archive.readInstallScript());
+    EXPECT_TRUE(archive.isOpen());
+    const InstallScript& script = archive.script;
+    EXPECT_TRUE(script.blockFound);
+    EXPECT_STREQ(script.packageName.c_str(), "Tank Pack");
+    EXPECT_STREQ(script.infoUrl.c_str(), "http://t/");
+    EXPECT_EQ(rulesOf(script), "IGNORE kitsync.txt|INSTALL *.pbo addons\\");
+}
+
+TEST(PackageArchiveScript, UnreadableArchivesOversizedOrBadInstructionsFail)
+{
+    TempFolder temp;
+    temp.write("text.zip", "this is not a zip archive, only text that claims the name");
+    std::string text = "KITSYNC_START\nPACKAGE Big\nKITSYNC_END\n";
+    std::string limit = text + std::string(PackageArchive::kMaxInstructionSize - text.size(), ' ');
+    {
+        ZipWriter empty(temp.path("empty.zip"));
+        ZipWriter atLimit(temp.path("limit.zip"));
+        ASSERT_TRUE(atLimit.add("kitsync.txt", limit));
+        ZipWriter over(temp.path("over.zip"));
+        ASSERT_TRUE(over.add("kitsync.txt", limit + " "));
+        ZipWriter bad(temp.path("bad.zip"));
+        ASSERT_TRUE(bad.add("kitsync.txt", "KITSYNC_START\nINSTALLPATH ../*\nKITSYNC_END"));
+    }
+    for (const char* name : {"missing.zip", "text.zip", "empty.zip", "over.zip", "bad.zip"}) {
+        PackageArchive archive(temp.path(name).c_str(), 10);
+        EXPECT_FALSE(archive.readInstallScript()) << name;
+    }
+    PackageArchive fits(temp.path("limit.zip").c_str(), 10);
+    ASSERT_TRUE(fits.readInstallScript());
+    EXPECT_STREQ(fits.script.packageName.c_str(), "Big");
 }
 
 }  // namespace

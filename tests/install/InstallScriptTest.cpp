@@ -1,8 +1,5 @@
 #include "install/InstallScript.h"
 
-#include "support/TempFolder.h"
-#include "support/ZipWriter.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -128,56 +125,6 @@ TEST(InstructionText, LongBlocksParseInLinearTime)
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(parsed(text), "block Big <> IGNORE kitsync.txt|INSTALL *.pbo x\\|IGNORE *.txt");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-}
-
-const char kBlock[] = "Tanks for everyone\r\nKITSYNC_START\r\nPACKAGE \"Tank Pack\"\r\nINFOURL http://t/\r\n"
-                      "INSTALL *.pbo addons/\r\nKITSYNC_END\r\n";
-
-// Entry names of 260 bytes and more are skipped, never cut to a match.
-TEST(InstallScriptArchive, FindsTheRootInstructionFileInAnyCase)
-{
-    TempFolder temp;
-    {
-        ZipWriter zip(temp.path("tanks.zip"));
-        ASSERT_TRUE(zip.add(std::string(259, 'a'), "x"));
-        ASSERT_TRUE(zip.add("kitsync.txt" + std::string(249, ' '), "x"));
-        ASSERT_TRUE(zip.add(std::string(400, 'b') + "/kitsync.txt", "x"));
-        ASSERT_TRUE(zip.add("Docs/kitsync.txt", "KITSYNC_START\nPACKAGE Wrong\nKITSYNC_END"));
-        ASSERT_TRUE(zip.addFolder("kitsync.txt"));
-        ASSERT_TRUE(zip.add("KitSync.Txt", kBlock, 0));
-        ASSERT_TRUE(zip.add("kitsync.txt", "KITSYNC_START\nPACKAGE Second\nKITSYNC_END"));
-    }
-    InstallScript script(temp.path("tanks.zip").c_str());
-    ASSERT_TRUE(script.readInstallScript());
-    EXPECT_NE(script.zipHandle, nullptr);
-    EXPECT_TRUE(script.blockFound);
-    EXPECT_STREQ(script.packageName.c_str(), "Tank Pack");
-    EXPECT_STREQ(script.infoUrl.c_str(), "http://t/");
-    EXPECT_EQ(rulesOf(script), "IGNORE kitsync.txt|INSTALL *.pbo addons\\");
-}
-
-TEST(InstallScriptArchive, UnreadableArchivesOversizedOrBadInstructionsFail)
-{
-    TempFolder temp;
-    temp.write("text.zip", "this is not a zip archive, only text that claims the name");
-    std::string text = "KITSYNC_START\nPACKAGE Big\nKITSYNC_END\n";
-    std::string limit = text + std::string(InstallScript::kMaxInstructionSize - text.size(), ' ');
-    {
-        ZipWriter empty(temp.path("empty.zip"));
-        ZipWriter atLimit(temp.path("limit.zip"));
-        ASSERT_TRUE(atLimit.add("kitsync.txt", limit));
-        ZipWriter over(temp.path("over.zip"));
-        ASSERT_TRUE(over.add("kitsync.txt", limit + " "));
-        ZipWriter bad(temp.path("bad.zip"));
-        ASSERT_TRUE(bad.add("kitsync.txt", "KITSYNC_START\nINSTALLPATH ../*\nKITSYNC_END"));
-    }
-    for (const char* name : {"missing.zip", "text.zip", "empty.zip", "over.zip", "bad.zip"}) {
-        InstallScript script(temp.path(name).c_str());
-        EXPECT_FALSE(script.readInstallScript()) << name;
-    }
-    InstallScript fits(temp.path("limit.zip").c_str());
-    ASSERT_TRUE(fits.readInstallScript());
-    EXPECT_STREQ(fits.packageName.c_str(), "Big");
 }
 
 }  // namespace

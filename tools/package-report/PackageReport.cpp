@@ -48,8 +48,8 @@ void appendTree(std::string& out, const FileTreeNode& folder, int depth)
 void appendRules(std::string& out, const PackageArchive& archive)
 {
     out += "Rules, first match decides:\n";
-    for (int32_t i = 0; i < archive.rules.size; ++i) {
-        const InstallRule& rule = *archive.rules[i];
+    for (int32_t i = 0; i < archive.script.rules.size; ++i) {
+        const InstallRule& rule = *archive.script.rules[i];
         out += "  " + std::to_string(i + 1) + ". " + commandNameOf(rule.kind) + " " + printable(rule.pattern);
         if (!rule.destination.isEmpty())
             out += " " + printable(rule.destination);
@@ -64,9 +64,9 @@ std::string reportText(const PackageReport& report)
     const PackageArchive& archive = report.archive;
     std::string out;
     if (report.blockRead) {
-        if (!archive.blockFound)
+        if (!archive.script.blockFound)
             out += kNoBlockWarning;
-        out += "Package name: " + printable(archive.packageName) + "\nInfo URL    : " + printable(archive.infoUrl) + "\n";
+        out += "Package name: " + printable(archive.script.packageName) + "\nInfo URL    : " + printable(archive.script.infoUrl) + "\n";
         appendRules(out, archive);
     }
     if (report.entriesRead) {
@@ -104,8 +104,8 @@ void writeTree(JsonWriter& json, const FileTreeNode& folder)
 void writeRules(JsonWriter& json, const PackageArchive& archive)
 {
     json.beginArray();
-    for (int32_t i = 0; i < archive.rules.size; ++i) {
-        const InstallRule& rule = *archive.rules[i];
+    for (int32_t i = 0; i < archive.script.rules.size; ++i) {
+        const InstallRule& rule = *archive.script.rules[i];
         json.beginObject();
         json.key("command").string(commandNameOf(rule.kind));
         json.key("pattern").string(rule.pattern.c_str());
@@ -131,12 +131,12 @@ std::string reportJson(const PackageReport& report)
     const PackageArchive& archive = report.archive;
     JsonWriter json;
     json.beginObject();
-    json.key("archive").string(archive.archivePath.c_str());
+    json.key("archive").string(archive.script.archivePath.c_str());
     json.key("archiveSize").number(archive.archiveSize);
     if (report.blockRead) {
-        json.key("blockFound").boolean(archive.blockFound);
-        json.key("packageName").string(archive.packageName.c_str());
-        json.key("infoUrl").string(archive.infoUrl.c_str());
+        json.key("blockFound").boolean(archive.script.blockFound);
+        json.key("packageName").string(archive.script.packageName.c_str());
+        json.key("infoUrl").string(archive.script.infoUrl.c_str());
         json.key("rules");
         writeRules(json, archive);
     }
