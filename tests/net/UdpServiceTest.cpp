@@ -1,9 +1,9 @@
 #include "net/UdpService.h"
 #include "platform/Clock.h"
-#include "platform/CpuTime.h"
 #include "platform/HostResolver.h"
 #include "platform/NativeEvent.h"
 #include "platform/UdpSocket.h"
+#include "support/CpuTime.h"
 
 #include <gtest/gtest.h>
 
@@ -118,7 +118,7 @@ TEST(UdpService, OpensNonBlockingSocketsOfTheKindAskedAndAFailedOpenOrACloseLeav
 
 TEST_F(Loop, QuietServiceIdlesEveryHundredMillisecondsWithoutSpinningAndStopsPromptly)
 {
-    uint32_t cpuBefore = platform::processCpuMilliseconds();
+    uint32_t cpuBefore = processCpuMilliseconds();
     uint32_t started = platform::tickCount();
     ASSERT_TRUE(service.start());
     platform::sleepMilliseconds(450);
@@ -130,7 +130,7 @@ TEST_F(Loop, QuietServiceIdlesEveryHundredMillisecondsWithoutSpinningAndStopsPro
     service.requestStop();
     EXPECT_EQ(service.wait(1000), 0u);
     EXPECT_LT(platform::tickCount() - before, 70u);  // the stop request wakes the wait
-    EXPECT_LT(platform::processCpuMilliseconds() - cpuBefore, 60u);
+    EXPECT_LT(processCpuMilliseconds() - cpuBefore, 60u);
     EXPECT_EQ(service.starts.load(), 1);
     EXPECT_EQ(service.stops.load(), 1);
     EXPECT_FALSE(service.sawOtherHandlerBeforeStart.load());
@@ -196,11 +196,11 @@ TEST_F(Loop, AFailingWaitNeitherSpinsNorStopsTheIdleHandler)
 {
     platform::closeEvent(service.networkEvent.handle);  // every wait now fails
     service.networkEvent.handle = nullptr;
-    uint32_t cpuBefore = platform::processCpuMilliseconds();
+    uint32_t cpuBefore = processCpuMilliseconds();
     ASSERT_TRUE(service.start());
     platform::sleepMilliseconds(450);
     service.stop();
-    EXPECT_LT(platform::processCpuMilliseconds() - cpuBefore, 60u);
+    EXPECT_LT(processCpuMilliseconds() - cpuBefore, 60u);
     EXPECT_GE(service.idles.load(), 2);
     EXPECT_EQ(service.stops.load(), 1);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ChildProcess.h"
 #include "platform/Clock.h"
+#include "support/ChildProcess.h"
 #include "support/TempFolder.h"
 
 #include <algorithm>
@@ -84,7 +84,7 @@ public:
     std::vector<std::string> lines;
 
 private:
-    platform::ChildProcess process;
+    ChildProcess process;
     std::string folder;
     int status = -1;
 };

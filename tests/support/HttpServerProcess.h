@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ChildProcess.h"
+#include "support/ChildProcess.h"
 
 #include <cstdint>
 #include <string>
@@ -25,7 +25,7 @@ public:
     std::string requestLog() const;
 
 private:
-    platform::ChildProcess process;
+    ChildProcess process;
     uint16_t listeningPort = 0;
     std::string logFile;
 };

@@ -1,5 +1,5 @@
-#include "platform/ChildProcess.h"
 #include "platform/Clock.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 // known, so the pipe, the command line and the process handle are real.
 TEST(WindowsChildProcess, ReadsTheOutputLineByLineAndSeesTheEnd)
 {
-    platform::ChildProcess child;
+    ChildProcess child;
     ASSERT_TRUE(child.start({KITSYNC_QUERY_PROGRAM, "--help"}));
     EXPECT_FALSE(child.start({KITSYNC_QUERY_PROGRAM, "--help"}));  // one at a time
     std::string line;
@@ -26,7 +26,7 @@ TEST(WindowsChildProcess, ReadsTheOutputLineByLineAndSeesTheEnd)
 
 TEST(WindowsChildProcess, StopEndsAProgramThatWaitsAndQuotesArguments)
 {
-    platform::ChildProcess child;
+    ChildProcess child;
     // Quoted as one argument, "a b" is a host that cannot be resolved...
     ASSERT_TRUE(child.start({KITSYNC_QUERY_PROGRAM, "--timeout", "60000", "a b"}));
     std::string line;
@@ -52,7 +52,7 @@ TEST(WindowsChildProcess, StopEndsAProgramThatWaitsAndQuotesArguments)
 // lives, and stop() still ends it.
 TEST(WindowsChildProcess, InputStaysOpenWhileTheObjectLives)
 {
-    platform::ChildProcess child;
+    ChildProcess child;
     ASSERT_TRUE(child.start({"find.exe", "never-there"}));
     std::string line;
     EXPECT_FALSE(child.readLine(&line, 1500));

@@ -5,16 +5,14 @@
 #include <string>
 #include <vector>
 
-namespace platform {
-
 // Another program run beside this one, its standard output on a pipe that
 // this side reads line by line; standard error is inherited. Its standard
 // input is a pipe that this side never writes to and keeps open while the
 // object lives: it reaches end-of-file only when the object goes or this
 // process dies, even by a crash, so a program that watches it can end with
 // its parent instead of outliving it (and holding inherited pipes open).
-// Destroying the object ends the program if it still runs. Meant for test
-// helpers and tools that drive a peer process, not for the server itself.
+// Destroying the object ends the program if it still runs. Tests drive the
+// programs under test and their peers (the HTTP server) with it.
 class ChildProcess {
 public:
     ChildProcess();
@@ -40,5 +38,3 @@ private:
     struct State;
     std::unique_ptr<State> state;
 };
-
-}  // namespace platform

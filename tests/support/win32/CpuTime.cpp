@@ -1,8 +1,12 @@
-#include "platform/CpuTime.h"
+#include "support/CpuTime.h"
 
-#include "platform/win32/Win32.h"
-
-namespace platform {
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 
 namespace {
 
@@ -20,5 +24,3 @@ uint32_t processCpuMilliseconds()
         return 0;
     return static_cast<uint32_t>((hundredNanoseconds(kernel) + hundredNanoseconds(user)) / 10000u);
 }
-
-}  // namespace platform

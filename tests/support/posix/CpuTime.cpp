@@ -1,8 +1,6 @@
-#include "platform/CpuTime.h"
+#include "support/CpuTime.h"
 
 #include <ctime>
-
-namespace platform {
 
 uint32_t processCpuMilliseconds()
 {
@@ -10,5 +8,3 @@ uint32_t processCpuMilliseconds()
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
     return static_cast<uint32_t>(static_cast<uint64_t>(used.tv_sec) * 1000u + static_cast<uint64_t>(used.tv_nsec) / 1000000u);
 }
-
-}  // namespace platform

@@ -1,8 +1,12 @@
-#include "platform/ChildProcess.h"
+#include "support/ChildProcess.h"
 
-#include "platform/win32/Win32.h"
-
-namespace platform {
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 
 struct ChildProcess::State {
     HANDLE process = nullptr;
@@ -171,5 +175,3 @@ bool ChildProcess::isRunning()
     closeIfOpen(state->process);
     return false;
 }
-
-}  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/ChildProcess.h"
+#include "support/ChildProcess.h"
 
 #include <cerrno>
 #include <csignal>
@@ -10,8 +10,6 @@
 #include <unistd.h>
 
 extern char** environ;
-
-namespace platform {
 
 struct ChildProcess::State {
     pid_t pid = -1;
@@ -141,5 +139,3 @@ bool ChildProcess::isRunning()
     state->pid = -1;  // reaped: the number may soon belong to another process
     return false;
 }
-
-}  // namespace platform
