@@ -1,7 +1,7 @@
 // Bytes as a catalogue into the client: the strict decoder, the reports it
 // prints, and the way from a compressed block to the image.
 #include "client/CatalogueDecoder.h"
-#include "client/CatalogueReport.h"
+#include "query/CatalogueReport.h"
 #include "client/ChunkCollector.h"
 
 #include <cstdlib>

@@ -3,10 +3,10 @@
 
 #include "client/CatalogueDecoder.h"
 #include "client/CatalogueFetcher.h"
-#include "client/CatalogueReport.h"
+#include "query/CatalogueReport.h"
 #include "client/FolderCheck.h"
-#include "client/ProgressLine.h"
-#include "client/QueryOptions.h"
+#include "query/ProgressLine.h"
+#include "query/QueryOptions.h"
 #include "client/ServerLink.h"
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"

@@ -1,6 +1,6 @@
-#include "client/CatalogueReport.h"
+#include "query/CatalogueReport.h"
 
-#include "client/JsonWriter.h"
+#include "common/JsonWriter.h"
 
 #include <cstdio>
 
@@ -22,8 +22,11 @@ std::string gameStateText(const QueryAnswer& answer)
 {
     if (!answer.hasGameState)
         return "not reported (the server gave the short answer)";
-    std::string state = answer.gameState == kNoGameState ? "none known" : std::to_string(answer.gameState);
-    return state + ", held for " + durationText(answer.stateAgeMs);
+    // The server has never had a report, so the age it sends is that of
+    // nothing and would read as if some state were held.
+    if (answer.gameState == kNoGameState)
+        return "none known";
+    return std::to_string(answer.gameState) + ", held for " + durationText(answer.stateAgeMs);
 }
 
 void appendField(std::string& out, const char* label, const std::string& value)

@@ -1,4 +1,4 @@
-#include "client/JsonWriter.h"
+#include "common/JsonWriter.h"
 
 #include <cstdio>
 

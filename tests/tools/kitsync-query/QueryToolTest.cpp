@@ -1,8 +1,8 @@
 // kitsync-query run as a program against the fake server, as a script or a
 // player would run it.
-#include "CatalogueBytes.h"
-#include "FakeCatalogueServer.h"
-#include "client/QueryOptions.h"
+#include "client/CatalogueBytes.h"
+#include "client/FakeCatalogueServer.h"
+#include "query/QueryOptions.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -128,7 +128,7 @@ TEST(QueryTool, DistinctStatusForEachFailure)
     ToolRun run = runQuery({"127.0.0.1", "--game-port", std::to_string(server.port() - 40), "--timeout", "100"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     EXPECT_TRUE(contains(run.out, "Server " + endpointOf(server) + "\n")) << run.out;
-    EXPECT_TRUE(contains(run.out, "  Game state:    none known, held for 5.0 s\n")) << run.out;
+    EXPECT_TRUE(contains(run.out, "  Game state:    none known\n")) << run.out;
     EXPECT_EQ(server.counts().queries, 1u);
 }
 

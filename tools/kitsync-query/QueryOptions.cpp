@@ -1,4 +1,4 @@
-#include "client/QueryOptions.h"
+#include "query/QueryOptions.h"
 
 #include "client/QueryProtocol.h"
 

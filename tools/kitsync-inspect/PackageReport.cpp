@@ -1,6 +1,6 @@
 #include "PackageReport.h"
 
-#include "client/JsonWriter.h"
+#include "common/JsonWriter.h"
 
 #include <cstdio>
 

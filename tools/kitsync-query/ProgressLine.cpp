@@ -1,4 +1,4 @@
-#include "client/ProgressLine.h"
+#include "query/ProgressLine.h"
 
 #include <cstdio>
 
