@@ -1,8 +1,8 @@
 // Bytes as a catalogue into the client: the strict decoder, the reports it
 // prints, and the way from a compressed block to the image.
 #include "client/CatalogueDecoder.h"
-#include "query/CatalogueReport.h"
 #include "client/ChunkCollector.h"
+#include "query/CatalogueReport.h"
 
 #include <cstdlib>
 #include <string>

@@ -3,14 +3,14 @@
 
 #include "client/CatalogueDecoder.h"
 #include "client/CatalogueFetcher.h"
-#include "query/CatalogueReport.h"
 #include "client/FolderCheck.h"
-#include "query/ProgressLine.h"
-#include "query/QueryOptions.h"
 #include "client/ServerLink.h"
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
 #include "platform/Terminal.h"
+#include "query/CatalogueReport.h"
+#include "query/ProgressLine.h"
+#include "query/QueryOptions.h"
 
 #include <cstdio>
 #include <string>
