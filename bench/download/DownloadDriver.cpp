@@ -10,11 +10,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s URL FILE\n", argv[0]);
         return 2;
     }
-    if (openInternetHandle() == nullptr) {
+    DownloadSession session;
+    if (!session.open()) {
         std::fprintf(stderr, "no internet session\n");
         return 1;
     }
-    bool ok = downloadPackage(argv[1], argv[2]);
-    closeInternetHandle();
-    return ok ? 0 : 1;
+    return session.downloadPackage(argv[1], argv[2]) ? 0 : 1;
 }

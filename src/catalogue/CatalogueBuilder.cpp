@@ -17,8 +17,6 @@
 #include <system_error>
 #include <vector>
 
-uint32_t blockChecksum = 0;
-
 namespace {
 
 constexpr uint32_t kStreamCapacity = 4096;
@@ -79,8 +77,9 @@ RefString printable(const RefString& text)
 }
 
 // Closes the download session however the build ends.
-struct InternetSessionGuard {
-    ~InternetSessionGuard() { closeInternetHandle(); }
+struct DownloadSessionGuard {
+    DownloadSession& session;
+    ~DownloadSessionGuard() { session.close(); }
 };
 
 // The operator's answers, one per package, asked for before any work.
@@ -197,25 +196,24 @@ bool inspectPackage(PackageArchive& archive, MemoryStream& record)
 
 class CatalogueBuild {
 public:
-    explicit CatalogueBuild(const Settings& source) : source(source) {}
+    CatalogueBuild(const Settings& source, DownloadSession& downloads) : source(source), downloads(downloads) {}
 
     bool run(InfoBlock& target, std::FILE* answers)
     {
-        blockChecksum = 0;
         if (!checkPackageUrls())
             return false;
         writeCatalogueHead(catalogue, source);
-        if (openInternetHandle() == nullptr) {
+        if (!downloads.open()) {
             say("Error: Unable to initialize Wininet.dll\n");
             return false;
         }
-        InternetSessionGuard session;
+        DownloadSessionGuard session{downloads};
         askAboutPackages(answers);
         for (int32_t i = 0; i < packageCount(); ++i) {
             if (!addPackage(i))
                 return false;
         }
-        closeInternetHandle();
+        downloads.close();
         bool built = sealCatalogue(catalogue, blockChecksum, target) && saveInfoBlock(target);
         std::fflush(stdout);
         return built;
@@ -289,7 +287,7 @@ private:
 
     bool indexPackage(const RefString& url, const RefString& localName, int8_t kind)
     {
-        if (!downloadPackage(url.c_str(), localName.c_str()))
+        if (!downloads.downloadPackage(url.c_str(), localName.c_str()))
             return false;
         MemoryStream record(kStreamCapacity);
         uint32_t checksum = 0;
@@ -310,7 +308,9 @@ private:
     }
 
     const Settings& source;
+    DownloadSession& downloads;
     MemoryStream catalogue{kStreamCapacity};
+    uint32_t blockChecksum = 0;  // XOR of the packages' checksums: the high half of the identifier
     ByteArray rebuildFlags;  // 1: download and index; 0: use the cache file
 };
 
@@ -341,8 +341,8 @@ RefString recordCacheFileName(const RefString& localName)
     return localName + RefString(kRecordCacheSuffix);
 }
 
-bool buildCatalogue(InfoBlock& target, const Settings& source, std::FILE* answers)
+bool buildCatalogue(InfoBlock& target, DownloadSession& downloads, const Settings& source, std::FILE* answers)
 {
-    CatalogueBuild build(source);
+    CatalogueBuild build(source, downloads);
     return build.run(target, answers);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+class DownloadSession;
 class InfoBlock;
 
 // Builds a new catalogue from the configured packages in the working
@@ -33,7 +34,12 @@ class InfoBlock;
 // True when the block was built, sealed and saved. False after the first
 // failure, whose message has been printed; cache files written for earlier
 // packages stay, and so does the downloaded copy of the failing package.
-bool buildCatalogue(InfoBlock& target, const Settings& source = settings, std::FILE* answers = stdin);
+//
+// The packages are downloaded through downloads, which the build opens at
+// its start and closes at its end. The identifier's high half is the XOR
+// of the checksums of the packages in the catalogue.
+bool buildCatalogue(InfoBlock& target, DownloadSession& downloads, const Settings& source = settings,
+                    std::FILE* answers = stdin);
 
 // The part of url after its last '/' or '\'; the whole url when it has
 // neither. A package is downloaded to a file of this name.
@@ -49,7 +55,3 @@ bool isUsableLocalName(const RefString& name);
 RefString recordCacheFileName(const RefString& localName);
 
 inline constexpr char kRecordCacheSuffix[] = "-package.tmp";
-
-// XOR of the checksums of the packages in the catalogue being built; the
-// high half of the new identifier. Reset at the start of every build.
-extern uint32_t blockChecksum;

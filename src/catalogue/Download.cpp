@@ -7,14 +7,11 @@
 #include <cstdio>
 #include <memory>
 
-platform::InternetSession* internetHandle = nullptr;
-
 namespace {
 
 constexpr uint32_t kReadBlockSize = 4096;
 constexpr uint32_t kProgressInterval = 1000;
 constexpr size_t kFileBufferSize = 256 * 1024;
-uint32_t stallLimit = 60000;
 
 // Whole KiB, remainder dropped.
 void printProgress(uint64_t received, bool hasTotal, uint64_t total)
@@ -75,32 +72,38 @@ bool copyToFile(platform::UrlReader& reader, std::FILE* file, uint32_t lastProgr
 
 }  // namespace
 
-platform::InternetSession* openInternetHandle()
+DownloadSession::~DownloadSession()
 {
-    internetHandle = platform::openInternetSession("Brask Kitsync Server");
-    if (internetHandle != nullptr)
-        platform::setReceiveTimeout(internetHandle, stallLimit);
-    return internetHandle;
+    close();
 }
 
-void closeInternetHandle()
+bool DownloadSession::open()
 {
-    platform::closeInternetSession(internetHandle);
-    internetHandle = nullptr;
+    close();
+    session = platform::openInternetSession("Brask Kitsync Server");
+    if (session != nullptr)
+        platform::setReceiveTimeout(session, stallLimit);
+    return session != nullptr;
 }
 
-void setDownloadStallLimit(uint32_t milliseconds)
+void DownloadSession::close()
+{
+    platform::closeInternetSession(session);
+    session = nullptr;
+}
+
+void DownloadSession::setStallLimit(uint32_t milliseconds)
 {
     stallLimit = milliseconds;
-    if (internetHandle != nullptr)
-        platform::setReceiveTimeout(internetHandle, milliseconds);
+    if (session != nullptr)
+        platform::setReceiveTimeout(session, milliseconds);
 }
 
-bool downloadPackage(const char* url, const char* localFileName)
+bool DownloadSession::downloadPackage(const char* url, const char* localFileName)
 {
     const uint32_t startTick = platform::tickCount();
     say("Downloading %s\n", url);
-    std::unique_ptr<platform::UrlReader> reader = platform::openUrl(internetHandle, url);
+    std::unique_ptr<platform::UrlReader> reader = platform::openUrl(session, url);
     if (reader == nullptr) {
         say("Error: Bad URL\n");
         return false;

@@ -2,6 +2,7 @@
 
 #include "catalogue/CatalogueBuilder.h"
 #include "catalogue/CatalogueSettingsCheck.h"
+#include "catalogue/Download.h"
 #include "catalogue/InfoBlock.h"
 #include "foundation/AsciiText.h"
 #include "foundation/ConsoleOutput.h"
@@ -56,7 +57,8 @@ bool loadOrBuildCatalogue(InfoBlock& infoBlock, const Settings& settings)
         say("Addon info block not found, building new from packages\n");
         break;
     }
-    return buildCatalogue(infoBlock, settings);
+    DownloadSession downloads;
+    return buildCatalogue(infoBlock, downloads, settings);
 }
 
 }  // namespace

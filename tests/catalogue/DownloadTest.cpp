@@ -49,12 +49,13 @@ protected:
         fs::create_directories(folder->path("out"));
         server = new HttpServerProcess;
         ASSERT_TRUE(server->start(folder->path("served"), folder->path("requests.log")));
-        ASSERT_NE(openInternetHandle(), nullptr);
+        session = new DownloadSession;
+        ASSERT_TRUE(session->open());
     }
 
     static void TearDownTestSuite()
     {
-        closeInternetHandle();
+        delete session;
         delete server;
         delete folder;
     }
@@ -62,7 +63,7 @@ protected:
     static Outcome download(const std::string& url, const fs::path& local)
     {
         testing::internal::CaptureStdout();
-        bool ok = downloadPackage(url.c_str(), local.string().c_str());
+        bool ok = session->downloadPackage(url.c_str(), local.string().c_str());
         return {ok, testing::internal::GetCapturedStdout()};
     }
 
@@ -72,11 +73,13 @@ protected:
     static TempFolder* folder;
     static std::string package;
     static HttpServerProcess* server;
+    static DownloadSession* session;
 };
 
 TempFolder* Download::folder = nullptr;
 std::string Download::package;
 HttpServerProcess* Download::server = nullptr;
+DownloadSession* Download::session = nullptr;
 
 TEST_F(Download, CopiesHttpAndFileResourcesByteForByteAndReplacesAnOlderFileEvenWithNothing)
 {
@@ -156,10 +159,10 @@ TEST_F(Download, ErrorStatusesAndUnreachableOrMalformedUrlsAreBadUrlsAndSaveNoth
     }
     EXPECT_FALSE(fs::exists(out("bad.zip")));
 
-    platform::InternetSession* open = internetHandle;
-    internetHandle = nullptr;  // the build never opened its session
-    Outcome closed = download(server->url("/three.bin"), out("bad.zip"));
-    internetHandle = open;
+    DownloadSession neverOpened;
+    testing::internal::CaptureStdout();
+    bool closedOk = neverOpened.downloadPackage(server->url("/three.bin").c_str(), out("bad.zip").string().c_str());
+    Outcome closed{closedOk, testing::internal::GetCapturedStdout()};
     EXPECT_FALSE(closed.ok);
     EXPECT_NE(closed.output.find("Error: Bad URL\n"), std::string::npos);
 }
@@ -185,7 +188,7 @@ TEST_F(Download, ACutOrStalledTransferFails)
 
     // Silence after some bytes, and silence right after the head: both are
     // transfers that began and broke, not bad URLs.
-    setDownloadStallLimit(300);
+    session->setStallLimit(300);
     for (const char* route : {"/_stall/package.zip?after=5000&hold=10", "/_stall/package.zip?hold=10"}) {
         uint32_t before = platform::tickCount();
         Outcome stalled = download(server->url(route), out("stall.zip"));
@@ -193,7 +196,7 @@ TEST_F(Download, ACutOrStalledTransferFails)
         EXPECT_EQ(stalled.output, "Downloading " + server->url(route) + "\n" + kDownloadError);
         EXPECT_LT(platform::tickCount() - before, 3000u);
     }
-    setDownloadStallLimit(60000);
+    session->setStallLimit(60000);
 }
 
 TEST_F(Download, ProgressComesMoreThanASecondApartInWholeKiB)

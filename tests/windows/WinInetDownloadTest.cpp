@@ -45,10 +45,11 @@ class WinInet : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_NE(openInternetHandle(), nullptr);
+        session = new DownloadSession;
+        ASSERT_TRUE(session->open());
     }
 
-    static void TearDownTestSuite() { closeInternetHandle(); }
+    static void TearDownTestSuite() { delete session; }
 
     void SetUp() override
     {
@@ -62,10 +63,11 @@ protected:
     static Outcome download(const std::string& url, const std::string& local)
     {
         testing::internal::CaptureStdout();
-        bool ok = downloadPackage(url.c_str(), local.c_str());
+        bool ok = session->downloadPackage(url.c_str(), local.c_str());
         return {ok, testing::internal::GetCapturedStdout()};
     }
 
+    static inline DownloadSession* session = nullptr;
     std::string base;
     TempFolder folder;
 };
@@ -133,7 +135,7 @@ TEST_F(WinInet, ErrorStatusesUnreachableAndForeignUrlsAreBadUrlsAndSaveNothing)
 // options; the reader must not.
 TEST_F(WinInet, ACutOrStalledTransferFailsWithinTheReceiveTimeOut)
 {
-    setDownloadStallLimit(300);
+    session->setStallLimit(300);
     for (const char* route :
          {"/_cut/pattern.bin?after=5000", "/_stall/pattern.bin?after=5000&hold=10", "/_stall/pattern.bin?hold=10"}) {
         uint32_t before = platform::tickCount();
@@ -143,7 +145,7 @@ TEST_F(WinInet, ACutOrStalledTransferFailsWithinTheReceiveTimeOut)
         EXPECT_EQ(failed.output, "Downloading " + url(route) + "\n" + kDownloadError);
         EXPECT_LT(took, 3000u) << route;
     }
-    setDownloadStallLimit(60000);
+    session->setStallLimit(60000);
 }
 
 TEST_F(WinInet, ProgressShowsWholeKiBMoreThanASecondApart)
