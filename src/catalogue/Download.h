@@ -23,7 +23,7 @@ public:
     void close();
 
     // How long a download may go without receiving a byte before it fails;
-    // 60 seconds by default. Applies to the session open now and later ones.
+    // 60 seconds by default. Kept across closing and opening again.
     void setStallLimit(uint32_t milliseconds);
 
     // Copies the resource at url into localFileName (created or replaced),
