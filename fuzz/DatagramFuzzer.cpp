@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
 #include "server/AddonServer.h"
+#include "wire/GameStateReport.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -146,7 +147,7 @@ public:
     void judgeSent(uint32_t address, uint16_t port, const uint8_t* bytes, int32_t length)
     {
         if (address == loopback && port == kGamePort + 1) {
-            check(length == 7 && std::memcmp(bytes, "\\rules\\", 7) == 0, "only rules polls reach the game server");
+            check(wire::RulesPoll::matches(bytes, size_t(length)), "only rules polls reach the game server");
             return;
         }
         int sender = port - kFirstSenderPort;

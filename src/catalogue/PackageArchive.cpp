@@ -3,6 +3,7 @@
 #include "catalogue/ByteStream.h"
 #include "foundation/StringArray.h"
 #include "install/PathRules.h"
+#include "wire/CatalogueLayout.h"
 
 #include <zlib.h>
 
@@ -241,13 +242,9 @@ bool PackageArchive::fail(InspectFailure why)
 
 uint32_t PackageArchive::serializeRecord(ByteStream& stream) const
 {
-    writeText(stream, packageUrl);
-    writeU32(stream, archiveSize);
-    writeText(stream, packageName);
-    writeText(stream, infoUrl);
-    writeText(stream, RefString());
-    writeText(stream, RefString());
-    writeU32(stream, packageKind);
+    RecordWriter writer(stream);
+    const RefString reserved[wire::kPackageReservedTexts];
+    wire::packageHead(writer, packageUrl, archiveSize, packageName, infoUrl, reserved, packageKind);
     if (!root) {
         uint8_t emptyTree = 0;  // only reachable without a successful inspection
         stream.write(&emptyTree, 1);

@@ -22,7 +22,7 @@ std::string gameStateText(const QueryAnswer& answer)
 {
     if (!answer.hasGameState)
         return "not reported (the server gave the short answer)";
-    std::string state = answer.gameState == kNoGameState ? "none known" : std::to_string(answer.gameState);
+    std::string state = answer.gameState == wire::kNoGameState ? "none known" : std::to_string(answer.gameState);
     return state + ", held for " + durationText(answer.stateAgeMs);
 }
 
@@ -212,7 +212,7 @@ void writeSummary(JsonWriter& json, const ServerSummary& summary)
     json.key("id").string(catalogueIdText(answer.infoBlockId));
     json.key("chunks").number(answer.chunkCount);
     json.key("gameState");
-    if (answer.hasGameState && answer.gameState != kNoGameState)
+    if (answer.hasGameState && answer.gameState != wire::kNoGameState)
         json.number(answer.gameState);
     else
         json.null();
