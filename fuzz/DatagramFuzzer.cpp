@@ -18,6 +18,7 @@
 #include "platform/HostResolver.h"
 #include "server/AddonServer.h"
 #include "wire/GameStateReport.h"
+#include "wire/QueryDatagrams.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,7 +30,7 @@ namespace {
 
 constexpr int kSenders = 8;
 constexpr uint16_t kFirstSenderPort = 40000;
-constexpr uint16_t kGamePort = 2302;
+constexpr uint16_t kGamePort = wire::kDefaultGamePort;
 constexpr uint32_t kStartTick = 5000000;
 uint32_t fakeNow = kStartTick;
 

@@ -10,7 +10,6 @@
 #include "wire/LittleEndian.h"
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include <zlib.h>
