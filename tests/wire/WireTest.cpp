@@ -30,73 +30,78 @@ TEST(LittleEndian, WordsTravelLowByteFirstAndComeBackWhole)
     }
 }
 
-// Every request and reply: encoded and decoded again it gives its fields
-// back; the wrong command, mark or length is not taken for it.
-TEST(QueryDatagrams, RoundTripAndRejectOthers)
+template <class Datagram>
+Bytes encoded(const Datagram& datagram)
 {
     uint8_t out[64];
+    return Bytes(out, out + datagram.encode(out));
+}
+
+// Which decoders take the bytes: one letter each for query, chunk
+// request, resend request, answer, refusal and announcement.
+std::string takers(const Bytes& bytes)
+{
+    const uint8_t* p = bytes.data();
+    size_t n = bytes.size();
+    wire::QueryRequest q;
+    wire::ChunkRequest c;
+    wire::ResendRequest r;
+    wire::QueryAnswer a;
+    wire::AnnounceDatagram b;
+    return std::string() + (q.decode(p, n) ? 'q' : '-') + (c.decode(p, n) ? 'c' : '-') + (r.decode(p, n) ? 'r' : '-') +
+           (a.decode(p, n) ? 'a' : '-') + (wire::PasswordRefused::matches(p, n) ? 'x' : '-') +
+           (b.decode(p, n) ? 'b' : '-');
+}
+
+// Each datagram is taken by its own decoder alone, and by none once it is
+// a byte longer or shorter.
+TEST(QueryDatagrams, EachDecoderTakesItsOwnAndGivesTheFieldsBack)
+{
+    wire::QueryAnswer shortAnswer{3, 0x12ull << 32 | 1000, false, 0, 0};
+    wire::QueryAnswer longAnswer{3, 0x12ull << 32 | 1000, true, 5000, 2};
+    uint8_t refusal[4];
+    wire::PasswordRefused::encode(refusal);
+    const struct {
+        Bytes bytes;
+        const char* takenBy;
+    } cases[] = {
+        {encoded(wire::QueryRequest{1040, "pw"}), "q-----"},
+        {encoded(wire::ChunkRequest{9}), "-c----"},
+        {encoded(wire::ResendRequest{7, 0x0102}), "--r---"},
+        {encoded(shortAnswer), "---a--"},
+        {encoded(longAnswer), "---a--"},
+        {Bytes(refusal, refusal + 4), "----x-"},
+        {encoded(wire::AnnounceDatagram{2302}), "-----b"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(takers(c.bytes), c.takenBy);
+        Bytes longer = c.bytes;
+        longer.push_back(0);  // a query request stays one: its password may hold NULs
+        EXPECT_EQ(takers(longer), c.takenBy[0] == 'q' ? "q-----" : "------");
+        EXPECT_EQ(takers(Bytes(c.bytes.begin(), c.bytes.end() - 1)), "------");
+    }
+
     wire::QueryRequest query;
-    query.version = 1040;
-    query.password = "pw";
-    ASSERT_EQ(query.encode(out), 7u);
-    wire::QueryRequest queryBack;
-    ASSERT_TRUE(queryBack.decode(out, 7));
-    EXPECT_EQ(queryBack.version, 1040);
-    EXPECT_EQ(queryBack.password, "pw");
-    EXPECT_FALSE(queryBack.decode(out, 6));  // no NUL at the end
-    EXPECT_FALSE(queryBack.decode(out, 4));  // nothing after the command
-
+    ASSERT_TRUE(query.decode(cases[0].bytes.data(), cases[0].bytes.size()));
+    EXPECT_EQ(query.version, 1040);
+    EXPECT_EQ(query.password, "pw");
     wire::ResendRequest resend;
-    resend.version = 7;
-    resend.index = 0x0102;
-    ASSERT_EQ(resend.encode(out), wire::ResendRequest::kSize);
-    wire::ResendRequest resendBack;
-    ASSERT_TRUE(resendBack.decode(out, 6));
-    EXPECT_EQ(resendBack.index, 0x0102);
-    EXPECT_FALSE(resendBack.decode(out, 4));
-    wire::ChunkRequest chunks;
-    EXPECT_FALSE(chunks.decode(out, 4));  // command 2 is no chunk request
-    chunks.version = 9;
-    ASSERT_EQ(chunks.encode(out), wire::ChunkRequest::kSize);
-    EXPECT_TRUE(chunks.decode(out, 4));
-    EXPECT_FALSE(query.decode(out, 4));
-
-    for (bool longForm : {false, true}) {
-        wire::QueryAnswer answer;
-        answer.chunkCount = 3;
-        answer.infoBlockId = 0x12ull << 32 | 1000;
-        answer.hasGameState = longForm;
-        answer.stateAgeMs = longForm ? 5000 : 0;
-        answer.gameState = longForm ? 2 : 0;
-        size_t size = answer.encode(out);
-        EXPECT_EQ(size, longForm ? 18u : 12u);
+    ASSERT_TRUE(resend.decode(cases[2].bytes.data(), 6));
+    EXPECT_EQ(resend.index, 0x0102);
+    for (const wire::QueryAnswer& sent : {shortAnswer, longAnswer}) {
+        Bytes bytes = encoded(sent);
+        EXPECT_EQ(bytes.size(), sent.hasGameState ? 18u : 12u);
         wire::QueryAnswer back;
-        ASSERT_TRUE(back.decode(out, size));
+        ASSERT_TRUE(back.decode(bytes.data(), bytes.size()));
         EXPECT_EQ(back.chunkCount, 3);
-        EXPECT_EQ(back.infoBlockId, answer.infoBlockId);
-        EXPECT_EQ(back.hasGameState, longForm);
-        EXPECT_EQ(back.stateAgeMs, answer.stateAgeMs);
-        EXPECT_EQ(back.gameState, answer.gameState);
-        EXPECT_FALSE(back.decode(out, size + 1));
-        EXPECT_FALSE(wire::PasswordRefused::matches(out, 4));
+        EXPECT_EQ(back.infoBlockId, sent.infoBlockId);
+        EXPECT_EQ(back.hasGameState, sent.hasGameState);
+        EXPECT_EQ(back.stateAgeMs, sent.stateAgeMs);
+        EXPECT_EQ(back.gameState, sent.gameState);
     }
     EXPECT_FALSE(wire::QueryAnswer::carriesGameState(1039));
     EXPECT_TRUE(wire::QueryAnswer::carriesGameState(1040));
-
-    ASSERT_EQ(wire::PasswordRefused::encode(out), 4u);
-    EXPECT_TRUE(wire::PasswordRefused::matches(out, 4));
-    wire::QueryAnswer notAnAnswer;
-    EXPECT_FALSE(notAnAnswer.decode(out, 12));
-
-    wire::AnnounceDatagram announce;
-    announce.gamePort = 2302;
-    ASSERT_EQ(announce.encode(out), 6u);
-    EXPECT_EQ(Bytes(out, out + 6), (Bytes{0xFE, 0xFF, 0x7F, 0x00, 0xFE, 0x08}));
-    wire::AnnounceDatagram announceBack;
-    ASSERT_TRUE(announceBack.decode(out, 6));
-    EXPECT_EQ(announceBack.gamePort, 2302);
-    out[2] = 0x7E;
-    EXPECT_FALSE(announceBack.decode(out, 6));
+    EXPECT_EQ(cases[6].bytes, (Bytes{0xFE, 0xFF, 0x7F, 0x00, 0xFE, 0x08}));
 }
 
 TEST(ChunkDatagram, CarriesIndexAndPayloadUnderItsCheck)
