@@ -17,6 +17,8 @@
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
 #include "server/AddonServer.h"
+#include "wire/GameStateReport.h"
+#include "wire/QueryDatagrams.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -28,7 +30,7 @@ namespace {
 
 constexpr int kSenders = 8;
 constexpr uint16_t kFirstSenderPort = 40000;
-constexpr uint16_t kGamePort = 2302;
+constexpr uint16_t kGamePort = wire::kDefaultGamePort;
 constexpr uint32_t kStartTick = 5000000;
 uint32_t fakeNow = kStartTick;
 
@@ -146,7 +148,7 @@ public:
     void judgeSent(uint32_t address, uint16_t port, const uint8_t* bytes, int32_t length)
     {
         if (address == loopback && port == kGamePort + 1) {
-            check(length == 7 && std::memcmp(bytes, "\\rules\\", 7) == 0, "only rules polls reach the game server");
+            check(wire::RulesPoll::matches(bytes, size_t(length)), "only rules polls reach the game server");
             return;
         }
         int sender = port - kFirstSenderPort;

@@ -7,8 +7,8 @@
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
 #include "client/ChunkCollector.h"
-
-#include <zlib.h>
+#include "wire/ChunkDatagram.h"
+#include "wire/LittleEndian.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -25,16 +25,15 @@ std::vector<uint8_t> withRepairedChunks(const uint8_t* data, size_t size)
     std::vector<uint8_t> bytes(data, data + size);
     size_t at = 12;
     for (uint32_t index = 0; at + 4 <= bytes.size(); ++index) {
-        uint32_t length = bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
+        uint32_t length = wire::readU32(bytes.data() + at);
         at += 4;
-        if (length < InfoBlock::kMinChunkSize || length > InfoBlock::kMaxChunkSize || bytes.size() - at < length)
+        if (!wire::ChunkDatagram::hasChunkSize(length) || bytes.size() - at < length)
             break;
-        uint8_t* chunk = bytes.data() + at;
-        chunk[0] = uint8_t(index);
-        chunk[1] = uint8_t(index >> 8);
-        uint32_t crc = uint32_t(crc32(0, chunk, length - 4));
-        for (int i = 0; i < 4; ++i)
-            chunk[length - 4 + i] = uint8_t(crc >> (8 * i));
+        wire::ChunkDatagram chunk;
+        chunk.index = static_cast<uint16_t>(index);
+        chunk.payload = bytes.data() + at + wire::ChunkDatagram::kIndexSize;
+        chunk.payloadSize = length - wire::ChunkDatagram::kOverhead;
+        chunk.encode(bytes.data() + at);
         at += length;
     }
     return bytes;
@@ -66,12 +65,12 @@ int checkOne(const uint8_t* data, size_t size)
         return 0;
     }
 
-    if (block.chunks.size < 1 || static_cast<uint32_t>(block.chunks.size) > InfoBlock::kMaxChunks)
+    if (block.chunks.size < 1 || static_cast<uint32_t>(block.chunks.size) > wire::ChunkDatagram::kMaxChunks)
         std::abort();
     std::vector<std::vector<uint8_t>> datagrams;
     for (int32_t i = 0; i < block.chunks.size; ++i) {
         const ByteBuffer& chunk = *block.chunks[i];
-        if (chunk.size < InfoBlock::kMinChunkSize || chunk.size > InfoBlock::kMaxChunkSize)
+        if (!wire::ChunkDatagram::hasChunkSize(chunk.size))
             std::abort();
         // What the server sends must pass the check that clients apply.
         if (validChunkIndex(chunk.data, chunk.size) != i)

@@ -1,6 +1,7 @@
 #include "catalogue/ByteStream.h"
 
 #include "foundation/RefString.h"
+#include "wire/LittleEndian.h"
 
 int64_t ByteStream::seek(int64_t, uint32_t)
 {
@@ -14,7 +15,7 @@ void writeText(ByteStream& stream, const RefString& text)
 
 void writeU32(ByteStream& stream, uint32_t value)
 {
-    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    uint8_t bytes[4];
+    wire::putU32(bytes, value);
     stream.write(bytes, 4);
 }

@@ -20,3 +20,25 @@ class RefString;
 void writeText(ByteStream& stream, const RefString& text);
 // A little-endian u32.
 void writeU32(ByteStream& stream, uint32_t value);
+
+// Writes the fields of catalogue records to a stream as the walks of
+// wire/CatalogueLayout.h visit them.
+class RecordWriter {
+public:
+    explicit RecordWriter(ByteStream& stream) : stream(stream) {}
+
+    bool mark(uint32_t value, const char*) { return number(value, nullptr); }
+    bool number(uint32_t value, const char*)
+    {
+        writeU32(stream, value);
+        return true;
+    }
+    bool text(const RefString& value, const char*)
+    {
+        writeText(stream, value);
+        return true;
+    }
+
+private:
+    ByteStream& stream;
+};

@@ -10,6 +10,7 @@
 #include "foundation/ConsoleOutput.h"
 #include "platform/FileSystem.h"
 #include "platform/UrlReader.h"
+#include "wire/LittleEndian.h"
 
 #include <cstring>
 #include <filesystem>
@@ -154,7 +155,7 @@ bool readRecordCache(const RefString& cacheName, uint32_t& checksum, std::vector
     std::fclose(file);
     if (!readWhole || bytes.size() < 4)
         return false;
-    checksum = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+    checksum = wire::readU32(bytes.data());
     record.assign(bytes.begin() + 4, bytes.end());
     return true;
 }

@@ -2,18 +2,21 @@
 
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
-#include "catalogue/ByteStream.h"
 #include "settings/Settings.h"
+#include "wire/ByteReader.h"
+#include "wire/CatalogueLayout.h"
+#include "wire/ChunkDatagram.h"
+#include "wire/LittleEndian.h"
 
-#include <cstring>
+#include <string_view>
 #include <vector>
 
 #include <zlib.h>
 
 namespace {
 
-// Far above any real catalogue; a length word past it is not believed.
-constexpr uint32_t kMaxCatalogueSize = 256u << 20;
+using wire::ChunkDatagram;
+using wire::CompressedBlock;
 
 // The chunks' payloads joined, inflated: the catalogue image as built.
 bool unpackCatalogue(const InfoBlock& block, std::vector<uint8_t>& image)
@@ -21,78 +24,65 @@ bool unpackCatalogue(const InfoBlock& block, std::vector<uint8_t>& image)
     std::vector<uint8_t> joined;
     for (int32_t i = 0; i < block.chunks.size; ++i) {
         const ByteBuffer& chunk = *block.chunks[i];
-        joined.insert(joined.end(), chunk.data + 2, chunk.data + chunk.size - 4);
+        joined.insert(joined.end(), chunk.data + ChunkDatagram::kIndexSize,
+                      chunk.data + chunk.size - ChunkDatagram::kCheckSize);
     }
-    if (joined.size() < 4)
+    constexpr size_t head = CompressedBlock::kLengthSize;
+    if (joined.size() < head)
         return false;
-    uint32_t size = joined[0] | (joined[1] << 8) | (joined[2] << 16) | (static_cast<uint32_t>(joined[3]) << 24);
-    if (size > kMaxCatalogueSize)
+    uint32_t size = wire::readU32(joined.data());
+    if (size > CompressedBlock::kMaxCatalogueSize)
         return false;
     image.resize(size);
     uLongf produced = size;
-    int status = uncompress(image.data(), &produced, joined.data() + 4, static_cast<uLong>(joined.size() - 4));
+    int status = uncompress(image.data(), &produced, joined.data() + head, static_cast<uLong>(joined.size() - head));
     return status == Z_OK && produced == size;
 }
 
-// Reads through the image; every step is false once the bytes run out.
-struct ImageCursor {
-    const std::vector<uint8_t>& image;
-    size_t at = 0;
+// Reads record fields as the walks of wire/CatalogueLayout.h visit them;
+// every step is false once the bytes run out.
+struct FieldReader {
+    wire::ByteReader& reader;
 
-    // The next bytes equal what the writer put into expected.
-    bool expect(const MemoryStream& expected)
+    bool mark(uint32_t expected, const char*)
     {
-        if (image.size() - at < expected.length || std::memcmp(image.data() + at, expected.buffer, expected.length) != 0)
-            return false;
-        at += expected.length;
-        return true;
+        uint32_t value = 0;
+        return reader.readU32(value) && value == expected;
     }
-    bool skip(size_t count)
-    {
-        if (image.size() - at < count)
-            return false;
-        at += count;
-        return true;
-    }
-    // One NUL-terminated text; length is its length without the NUL.
-    bool text(size_t& length)
-    {
-        const void* end = std::memchr(image.data() + at, 0, image.size() - at);
-        if (end == nullptr)
-            return false;
-        length = static_cast<const uint8_t*>(end) - (image.data() + at);
-        at += length + 1;
-        return true;
-    }
-    // A file tree: an empty text closes a folder, a name ending in '\'
-    // opens one, any other name is a file with its size and CRC.
-    bool skipTree()
-    {
-        for (size_t depth = 1; depth > 0;) {
-            size_t length = 0;
-            if (!text(length))
-                return false;
-            if (length == 0)
-                --depth;
-            else if (image[at - 2] == '\\')
-                ++depth;
-            else if (!skip(8))
-                return false;
-        }
-        return true;
-    }
+    bool number(uint32_t& value, const char*) { return reader.readU32(value); }
+    bool text(std::string_view& value, const char*) { return reader.readText(value); }
 };
 
-// URL, archive size, name, info URL, two reserved texts, kind, tree.
-bool recordMatches(ImageCursor& cursor, const RefString& url, uint8_t kind)
+bool skipTree(FieldReader& fields)
 {
-    MemoryStream expectedUrl(256);
-    writeText(expectedUrl, url);
-    MemoryStream expectedKind(4);
-    writeU32(expectedKind, kind);
-    size_t length = 0;
-    return cursor.expect(expectedUrl) && cursor.skip(4) && cursor.text(length) && cursor.text(length)
-        && cursor.text(length) && cursor.text(length) && cursor.expect(expectedKind) && cursor.skipTree();
+    for (size_t depth = 1; depth > 0;) {
+        std::string_view name;
+        uint32_t size = 0;
+        uint32_t crc = 0;
+        if (!fields.text(name, "an entry"))
+            return false;
+        if (name.empty())
+            --depth;
+        else if (wire::isFolderName(name.data(), name.size()))
+            ++depth;
+        else if (!wire::fileFields(fields, size, crc))
+            return false;
+    }
+    return true;
+}
+
+// Only the URL and the kind come from the settings.
+bool recordMatches(FieldReader& fields, const RefString& url, uint8_t kind)
+{
+    std::string_view storedUrl;
+    std::string_view name;
+    std::string_view infoUrl;
+    std::string_view reserved[wire::kPackageReservedTexts];
+    uint32_t archiveSize = 0;
+    uint32_t storedKind = 0;
+    return wire::packageHead(fields, storedUrl, archiveSize, name, infoUrl, reserved, storedKind) &&
+           storedUrl == std::string_view(url.c_str(), static_cast<size_t>(url.length())) && storedKind == kind &&
+           skipTree(fields);
 }
 
 }  // namespace
@@ -102,15 +92,16 @@ bool catalogueMatchesSettings(const InfoBlock& block, const Settings& settings)
     std::vector<uint8_t> image;
     if (!unpackCatalogue(block, image))
         return false;
-    ImageCursor cursor{image};
+    wire::ByteReader reader(image.data(), image.size());
+    FieldReader fields{reader};
     MemoryStream head(4096);
     writeCatalogueHead(head, settings);
-    if (!cursor.expect(head))
+    if (!reader.skipExactly(head.buffer, head.length))
         return false;
     for (int32_t i = 0; i < settings.packageUrls.size; ++i) {
         uint8_t kind = i < settings.packageKinds.size ? settings.packageKinds[i] : Settings::kRequiredPackage;
-        if (!recordMatches(cursor, settings.packageUrls[i], kind))
+        if (!recordMatches(fields, settings.packageUrls[i], kind))
             return false;
     }
-    return cursor.at == image.size();
+    return reader.atEnd();
 }

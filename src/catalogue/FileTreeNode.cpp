@@ -1,26 +1,26 @@
 #include "catalogue/FileTreeNode.h"
 
 #include "catalogue/ByteStream.h"
+#include "wire/CatalogueLayout.h"
 
 uint32_t FileTreeNode::serialize(ByteStream& stream) const
 {
     RefString lowered = name;
     lowered.makeLower();
+    RecordWriter writer(stream);
     if (isDirectory()) {
         if (!lowered.isEmpty())
-            writeText(stream, lowered);
+            writer.text(lowered, "a folder");  // the root's entries follow the package's head instead
         uint32_t count = 0;
         for (int32_t i = 0; i < children.size; ++i)
             count += children[i]->serialize(stream);
-        uint8_t end = 0;
-        stream.write(&end, 1);
+        writer.text(RefString(), "the folder's end");
         return count;
     }
     if ((attributes & kExtractOnly) != 0)
         return 0;
-    writeText(stream, lowered);
-    writeU32(stream, uncompressedSize);
-    writeU32(stream, crc);
+    writer.text(lowered, "a file");
+    wire::fileFields(writer, uncompressedSize, crc);
     return 1;
 }
 

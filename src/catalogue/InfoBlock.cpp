@@ -5,9 +5,11 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "settings/Settings.h"
+#include "wire/CatalogueLayout.h"
+#include "wire/ChunkDatagram.h"
+#include "wire/LittleEndian.h"
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include <zlib.h>
@@ -32,40 +34,16 @@ RefString infoBlockIdText(uint64_t infoBlockId)
 
 void writeCatalogueHead(ByteStream& stream, const Settings& settings)
 {
-    writeU32(stream, 1);
-    writeText(stream, settings.serverName);
-    writeText(stream, settings.serverInfo);
-    writeText(stream, settings.serverAdmin);
-    writeText(stream, settings.comServer);
-    writeText(stream, settings.deactivations);
-    for (const RefString& reserved : settings.reservedText)
-        writeText(stream, reserved);
-    writeU32(stream, static_cast<uint32_t>(settings.packageUrls.size));
+    RecordWriter writer(stream);
+    const uint32_t packageCount = static_cast<uint32_t>(settings.packageUrls.size);
+    wire::catalogueHead(writer, settings.serverName, settings.serverInfo, settings.serverAdmin, settings.comServer,
+                        settings.deactivations, settings.reservedText, packageCount);
 }
 
 namespace {
 
-void putU16(uint8_t* p, uint32_t value)
-{
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void putU32(uint8_t* p, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t getU32(const uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint32_t chunkCrc(const uint8_t* chunk, uint32_t payloadSize)
-{
-    return static_cast<uint32_t>(crc32(0, chunk, 2 + payloadSize));
-}
+using wire::ChunkDatagram;
+using wire::CompressedBlock;
 
 // Takes the new buffer into a fresh slot at the end. Handing the array a
 // handle that it then copies would leave two counts for g++ to track, and
@@ -79,10 +57,12 @@ void appendChunk(InfoBlock& target, ByteBuffer* chunk)
 
 ByteBuffer* makeChunk(uint32_t index, const uint8_t* payload, uint32_t payloadSize)
 {
-    auto* chunk = new ByteBuffer(payloadSize + InfoBlock::kChunkOverhead);
-    putU16(chunk->data, index);
-    std::memcpy(chunk->data + 2, payload, payloadSize);
-    putU32(chunk->data + 2 + payloadSize, chunkCrc(chunk->data, payloadSize));
+    auto* chunk = new ByteBuffer(payloadSize + ChunkDatagram::kOverhead);
+    ChunkDatagram datagram;
+    datagram.index = static_cast<uint16_t>(index);
+    datagram.payload = payload;
+    datagram.payloadSize = payloadSize;
+    datagram.encode(chunk->data);
     return chunk;
 }
 
@@ -94,16 +74,16 @@ uint32_t totalChunkBytes(const InfoBlock& block)
     return total;
 }
 
-// The compressed block: u32 catalogue length, then the zlib stream.
-// Empty when zlib reports an error.
+// The catalogue as a compressed block; empty when zlib reports an error.
 std::vector<uint8_t> compressCatalogue(const MemoryStream& catalogue)
 {
+    constexpr size_t head = CompressedBlock::kLengthSize;
     uLongf room = compressBound(catalogue.length);
-    std::vector<uint8_t> block(4 + room);
-    putU32(block.data(), catalogue.length);
-    if (compress(block.data() + 4, &room, catalogue.buffer, catalogue.length) != Z_OK)
+    std::vector<uint8_t> block(head + room);
+    wire::putU32(block.data(), catalogue.length);
+    if (compress(block.data() + head, &room, catalogue.buffer, catalogue.length) != Z_OK)
         return {};
-    block.resize(4 + room);
+    block.resize(head + room);
     return block;
 }
 
@@ -111,19 +91,21 @@ std::vector<uint8_t> compressCatalogue(const MemoryStream& catalogue)
 
 uint32_t chunkCountFor(uint32_t blockSize)
 {
-    return blockSize / InfoBlock::kMaxPayload + (blockSize % InfoBlock::kMaxPayload != 0 ? 1 : 0);
+    constexpr uint32_t payload = ChunkDatagram::kMaxPayload;
+    return blockSize / payload + (blockSize % payload != 0 ? 1 : 0);
 }
 
 bool splitIntoChunks(const uint8_t* block, uint32_t blockSize, InfoBlock& target)
 {
     target.chunks.setSize(0);
     uint32_t count = chunkCountFor(blockSize);
-    if (count == 0 || count > InfoBlock::kMaxChunks)
+    constexpr uint32_t payload = ChunkDatagram::kMaxPayload;
+    if (count == 0 || count > ChunkDatagram::kMaxChunks)
         return false;
     for (uint32_t index = 0; index < count; ++index) {
-        uint32_t offset = index * InfoBlock::kMaxPayload;
+        uint32_t offset = index * payload;
         uint32_t rest = blockSize - offset;
-        uint32_t payloadSize = rest < InfoBlock::kMaxPayload ? rest : InfoBlock::kMaxPayload;
+        uint32_t payloadSize = rest < payload ? rest : payload;
         appendChunk(target, makeChunk(index, block + offset, payloadSize));
     }
     return true;
@@ -137,14 +119,14 @@ bool sealCatalogue(const MemoryStream& catalogue, uint32_t blockChecksum, InfoBl
         std::printf("Error: ZLIB reported error when compressing the addon info block\n");
         return false;
     }
-    uint32_t compressedSize = static_cast<uint32_t>(block.size() - 4);
+    uint32_t compressedSize = static_cast<uint32_t>(block.size() - CompressedBlock::kLengthSize);
     std::printf("Addon info chunk created and compressed from %u to %u bytes\n", catalogue.length, compressedSize);
     // Counted in 64 bits: a catalogue near 4 GiB compresses to more than
     // a 32-bit size can hold.
-    unsigned long long count = (block.size() + InfoBlock::kMaxPayload - 1) / InfoBlock::kMaxPayload;
-    if (count > InfoBlock::kMaxChunks) {
+    unsigned long long count = (block.size() + ChunkDatagram::kMaxPayload - 1) / ChunkDatagram::kMaxPayload;
+    if (count > ChunkDatagram::kMaxChunks) {
         std::printf("Error: Addon info block needs %llu chunks, more than the %u a client can fetch\n", count,
-                    InfoBlock::kMaxChunks);
+                    ChunkDatagram::kMaxChunks);
         return false;
     }
     splitIntoChunks(block.data(), static_cast<uint32_t>(block.size()), target);
@@ -188,7 +170,7 @@ bool readU32(std::FILE* file, uint32_t& value)
     uint8_t bytes[4];
     if (!readExactly(file, bytes, 4))
         return false;
-    value = getU32(bytes);
+    value = wire::readU32(bytes);
     return true;
 }
 
@@ -196,14 +178,13 @@ bool readU32(std::FILE* file, uint32_t& value)
 bool readChunk(std::FILE* file, uint32_t expectedIndex, InfoBlock& target)
 {
     uint32_t size = 0;
-    if (!readU32(file, size) || size < InfoBlock::kMinChunkSize || size > InfoBlock::kMaxChunkSize)
+    if (!readU32(file, size) || !ChunkDatagram::hasChunkSize(size))
         return false;
-    uint8_t chunk[InfoBlock::kMaxChunkSize];
+    uint8_t chunk[ChunkDatagram::kMaxSize];
     if (!readExactly(file, chunk, size))
         return false;
-    uint32_t payloadSize = size - InfoBlock::kChunkOverhead;
-    uint32_t index = chunk[0] | (chunk[1] << 8);
-    if (index != expectedIndex || getU32(chunk + 2 + payloadSize) != chunkCrc(chunk, payloadSize))
+    ChunkDatagram datagram;
+    if (!datagram.decode(chunk, size) || datagram.index != expectedIndex)
         return false;
     appendChunk(target, new ByteBuffer(chunk, size));
     return true;
@@ -216,7 +197,7 @@ bool readInfoBlock(std::FILE* file, InfoBlock& target)
     uint32_t count = 0;
     if (!readU32(file, low) || !readU32(file, high) || !readU32(file, count))
         return false;
-    if (count == 0 || count > InfoBlock::kMaxChunks)
+    if (count == 0 || count > ChunkDatagram::kMaxChunks)
         return false;
     target.infoBlockId = (static_cast<uint64_t>(high) << 32) | low;
     for (uint32_t i = 0; i < count; ++i) {

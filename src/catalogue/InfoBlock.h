@@ -12,23 +12,14 @@ class MemoryStream;
 class Settings;
 
 // The catalogue as it is stored and served: the compressed catalogue cut
-// into chunks that each fit in one datagram, and the identifier that tells
-// clients whether the copy they hold is still current.
-//
-// A chunk is: u16 index, 1 to 256 payload bytes, u32 CRC-32 of the index
-// and payload. The payloads joined in index order give the compressed
-// block: u32 catalogue length, then the zlib-compressed catalogue.
+// into chunks that each fit in one datagram (wire/ChunkDatagram.h), and
+// the identifier that tells clients whether the copy they hold is still
+// current.
 class InfoBlock {
 public:
     InfoBlock() = default;
     InfoBlock(const InfoBlock&) = delete;
     InfoBlock& operator=(const InfoBlock&) = delete;
-
-    static constexpr uint32_t kMaxPayload = 256;
-    static constexpr uint32_t kChunkOverhead = 6;  // index and check
-    static constexpr uint32_t kMinChunkSize = 1 + kChunkOverhead;
-    static constexpr uint32_t kMaxChunkSize = kMaxPayload + kChunkOverhead;
-    static constexpr uint32_t kMaxChunks = 65535;  // the count travels as 16 bits
 
     // High half: XOR of the packages' checksums; low half: the tick count
     // when the block was sealed.
@@ -47,14 +38,15 @@ inline constexpr char kInfoBlockDamagedMessage[] = "Warning: Addon info block is
 // Lower-case hexadecimal without leading zeros: 500 reads "1f4", 0 reads "0".
 RefString infoBlockIdText(uint64_t infoBlockId);
 
-// The catalogue's head: u32 1, the server's ten texts, u32 package count.
+// The catalogue's head (wire/CatalogueLayout.h) from the settings.
 void writeCatalogueHead(ByteStream& stream, const Settings& settings);
 
 // Number of chunks a compressed block of this size is cut into.
 uint32_t chunkCountFor(uint32_t blockSize);
 
 // Replaces target's chunks with the chunks of the compressed block. False,
-// leaving no chunks, when the block is empty or needs more than kMaxChunks.
+// leaving no chunks, when the block is empty or needs more chunks than a
+// count can carry.
 bool splitIntoChunks(const uint8_t* block, uint32_t blockSize, InfoBlock& target);
 
 // Compresses the finished catalogue, cuts it into chunks, labels it and

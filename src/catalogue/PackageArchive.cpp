@@ -4,6 +4,7 @@
 #include "foundation/AsciiText.h"
 #include "foundation/StringArray.h"
 #include "install/PathRules.h"
+#include "wire/CatalogueLayout.h"
 
 #include <zlib.h>
 
@@ -310,13 +311,9 @@ bool PackageArchive::fail(InspectFailure why)
 
 uint32_t PackageArchive::serializeRecord(ByteStream& stream) const
 {
-    writeText(stream, packageUrl);
-    writeU32(stream, archiveSize);
-    writeText(stream, script.packageName);
-    writeText(stream, script.infoUrl);
-    writeText(stream, RefString());
-    writeText(stream, RefString());
-    writeU32(stream, packageKind);
+    RecordWriter writer(stream);
+    const RefString reserved[wire::kPackageReservedTexts];
+    wire::packageHead(writer, packageUrl, archiveSize, script.packageName, script.infoUrl, reserved, packageKind);
     if (!root) {
         uint8_t emptyTree = 0;  // only reachable without a successful inspection
         stream.write(&emptyTree, 1);

@@ -2,9 +2,9 @@
 
 std::string packageKindText(uint32_t kind)
 {
-    if (kind == kOptionalPackageKind)
+    if (kind == wire::kOptionalPackageKind)
         return "optional";
-    if (kind == kRequiredPackageKind)
+    if (kind == wire::kRequiredPackageKind)
         return "required";
     return "kind " + std::to_string(kind);
 }

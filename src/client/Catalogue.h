@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wire/CatalogueLayout.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,21 +19,18 @@ struct CatalogueNode {
     std::vector<CatalogueNode> children;  // in the order the server wrote them
 };
 
-constexpr uint32_t kOptionalPackageKind = 3;
-constexpr uint32_t kRequiredPackageKind = 10;
-
 struct CataloguePackage {
     std::string url;
     uint32_t archiveSize = 0;
     std::string name;
     std::string infoUrl;
-    std::string reserved[2];
+    std::string reserved[wire::kPackageReservedTexts];
     uint32_t kind = 0;
     CatalogueNode root;  // a folder with an empty name
 
     // Only packages marked optional may be absent: a kind this client does
     // not know is treated as required.
-    bool isOptional() const { return kind == kOptionalPackageKind; }
+    bool isOptional() const { return kind == wire::kOptionalPackageKind; }
 };
 
 struct Catalogue {
@@ -40,7 +39,7 @@ struct Catalogue {
     std::string serverAdmin;
     std::string comServer;
     std::string deactivations;
-    std::string reserved[5];
+    std::string reserved[wire::kServerReservedTexts];
     std::vector<CataloguePackage> packages;
 };
 

@@ -1,26 +1,13 @@
 #include "client/ChunkCollector.h"
 
+#include "wire/LittleEndian.h"
+
 #include <zlib.h>
 
 namespace {
 
-uint32_t readU32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-bool hasChunkSize(size_t size)
-{
-    return size >= kMinChunkSize && size <= kMaxChunkSize;
-}
-
-bool checkHolds(const uint8_t* datagram, size_t size)
-{
-    size_t checked = size - kChunkCheckSize;
-    uLong crc = crc32(0L, datagram, static_cast<uInt>(checked));
-    return static_cast<uint32_t>(crc) == readU32(datagram + checked);
-}
+using wire::ChunkDatagram;
+using wire::CompressedBlock;
 
 std::string at(size_t offset, const std::string& message)
 {
@@ -31,25 +18,25 @@ std::string at(size_t offset, const std::string& message)
 
 int32_t validChunkIndex(const uint8_t* datagram, size_t size)
 {
-    if (!hasChunkSize(size) || !checkHolds(datagram, size))
-        return -1;
-    return datagram[0] | datagram[1] << 8;
+    ChunkDatagram chunk;
+    return chunk.decode(datagram, size) ? chunk.index : -1;
 }
 
 ChunkCollector::ChunkCollector(uint32_t chunkCount) : payloads(chunkCount), held(chunkCount, false) {}
 
 ChunkCollector::Verdict ChunkCollector::offer(const uint8_t* datagram, size_t size)
 {
-    if (!hasChunkSize(size))
+    ChunkDatagram chunk;
+    if (!ChunkDatagram::hasChunkSize(size))
         return Verdict::foreign;
-    int32_t index = validChunkIndex(datagram, size);
-    if (index < 0)
+    if (!chunk.decode(datagram, size))
         return Verdict::corrupt;
-    if (static_cast<size_t>(index) >= payloads.size())
+    uint16_t index = chunk.index;
+    if (index >= payloads.size())
         return Verdict::foreign;
     if (held[index])
         return Verdict::duplicate;
-    payloads[index].assign(datagram + kChunkHeaderSize, datagram + size - kChunkCheckSize);
+    payloads[index].assign(chunk.payload, chunk.payload + chunk.payloadSize);
     held[index] = true;
     ++received;
     bytes += size;
@@ -81,7 +68,7 @@ namespace {
 bool plausibleLength(uint32_t length, size_t compressedSize, std::string& error)
 {
     uint64_t bound = static_cast<uint64_t>(compressedSize) * 1032 + 64;
-    if (length <= kMaxCatalogueSize && length <= bound)
+    if (length <= CompressedBlock::kMaxCatalogueSize && length <= bound)
         return true;
     error = at(0, "the length word " + std::to_string(length) + " is impossible for " +
                       std::to_string(compressedSize) + " compressed bytes");
@@ -108,7 +95,7 @@ bool inflateExactly(const uint8_t* source, size_t sourceSize, uint32_t length, s
     size_t produced = stream.total_out;
     std::string reason = stream.msg != nullptr ? stream.msg : "";
     inflateEnd(&stream);
-    size_t where = 4 + consumed;
+    size_t where = CompressedBlock::kLengthSize + consumed;
     if (result == Z_DATA_ERROR || result == Z_NEED_DICT)
         error = at(where, "the compressed data is corrupt (" + reason + ")");
     else if (produced > length)
@@ -133,14 +120,15 @@ bool inflateExactly(const uint8_t* source, size_t sourceSize, uint32_t length, s
 bool inflateCompressedBlock(const std::vector<uint8_t>& block, std::vector<uint8_t>& catalogue,
                             std::string& error)
 {
-    if (block.size() < 4) {
+    constexpr size_t head = CompressedBlock::kLengthSize;
+    if (block.size() < head) {
         error = at(0, "the block ends inside its length word (" + std::to_string(block.size()) + " bytes)");
         return false;
     }
-    uint32_t length = readU32(block.data());
-    if (!plausibleLength(length, block.size() - 4, error))
+    uint32_t length = wire::readU32(block.data());
+    if (!plausibleLength(length, block.size() - head, error))
         return false;
-    return inflateExactly(block.data() + 4, block.size() - 4, length, catalogue, error);
+    return inflateExactly(block.data() + head, block.size() - head, length, catalogue, error);
 }
 
 namespace {
@@ -159,11 +147,11 @@ bool collectAll(const std::vector<std::vector<uint8_t>>& chunks, ChunkCollector&
             error = which + " fails its CRC-32 check";
             return false;
         case ChunkCollector::Verdict::foreign:
-            if (hasChunkSize(chunks[i].size()))
+            if (ChunkDatagram::hasChunkSize(chunks[i].size()))
                 error = which + " has an index beyond " + std::to_string(chunks.size() - 1);
             else
                 error = which + " is " + std::to_string(chunks[i].size()) + " bytes; a chunk has " +
-                        std::to_string(kMinChunkSize) + " to " + std::to_string(kMaxChunkSize);
+                        std::to_string(ChunkDatagram::kMinSize) + " to " + std::to_string(ChunkDatagram::kMaxSize);
             return false;
         }
     }
@@ -175,7 +163,7 @@ bool collectAll(const std::vector<std::vector<uint8_t>>& chunks, ChunkCollector&
 bool catalogueFromChunks(const std::vector<std::vector<uint8_t>>& chunks, std::vector<uint8_t>& catalogue,
                          std::string& error)
 {
-    if (chunks.empty() || chunks.size() > 0xFFFF) {
+    if (chunks.empty() || chunks.size() > ChunkDatagram::kMaxChunks) {
         error = "a catalogue has 1 to 65535 chunks, not " + std::to_string(chunks.size());
         return false;
     }

@@ -1,18 +1,11 @@
 #pragma once
 
+#include "wire/ChunkDatagram.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-// A chunk on the wire: u16 index, 1 to 256 payload bytes, u32 CRC-32 of
-// index and payload. The payloads in index order form the compressed
-// block: u32 catalogue length, then the zlib-compressed catalogue.
-constexpr size_t kChunkHeaderSize = 2;
-constexpr size_t kChunkCheckSize = 4;
-constexpr size_t kMaxChunkPayload = 256;
-constexpr size_t kMinChunkSize = kChunkHeaderSize + 1 + kChunkCheckSize;
-constexpr size_t kMaxChunkSize = kChunkHeaderSize + kMaxChunkPayload + kChunkCheckSize;
 
 // Collects the chunks of one transfer as they come, in any order and with
 // repeats, and keeps only those whose check holds.
@@ -47,7 +40,7 @@ private:
 // Index of a datagram that passes the chunk check, or -1.
 int32_t validChunkIndex(const uint8_t* datagram, size_t size);
 
-// Checks the length word and inflates the compressed block into exactly
+// Checks the compressed block's length word and inflates the compressed block into exactly
 // that many bytes. Errors name the offset into the block.
 bool inflateCompressedBlock(const std::vector<uint8_t>& block, std::vector<uint8_t>& catalogue,
                             std::string& error);
@@ -57,5 +50,3 @@ bool inflateCompressedBlock(const std::vector<uint8_t>& block, std::vector<uint8
 bool catalogueFromChunks(const std::vector<std::vector<uint8_t>>& chunks, std::vector<uint8_t>& catalogue,
                          std::string& error);
 
-// A length word above this is taken for damage rather than allocated.
-constexpr uint32_t kMaxCatalogueSize = 256u * 1024 * 1024;

@@ -2,35 +2,11 @@
 
 namespace {
 
-constexpr uint16_t kQueryCommand = 0;
-constexpr uint16_t kChunkCommand = 1;
-constexpr uint16_t kResendCommand = 2;
-constexpr uint16_t kAnswerTag = 0x8000;
-constexpr uint16_t kRefusalTag = 0x8001;
-constexpr size_t kShortAnswerSize = 12;
-constexpr size_t kLongAnswerSize = 18;
-
-void putU16(std::vector<uint8_t>& out, uint16_t value)
+template <class Datagram>
+std::vector<uint8_t> encoded(const Datagram& datagram, size_t size)
 {
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-uint16_t getU16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t getU32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(getU16(p)) | static_cast<uint32_t>(getU16(p + 2)) << 16;
-}
-
-std::vector<uint8_t> request(uint16_t command)
-{
-    std::vector<uint8_t> out;
-    putU16(out, kQueryClientVersion);
-    putU16(out, command);
+    std::vector<uint8_t> out(size);
+    datagram.encode(out.data());
     return out;
 }
 
@@ -38,41 +14,32 @@ std::vector<uint8_t> request(uint16_t command)
 
 std::vector<uint8_t> queryRequest(uint16_t version, const std::string& password)
 {
-    std::vector<uint8_t> out;
-    putU16(out, version);
-    putU16(out, kQueryCommand);
-    out.insert(out.end(), password.begin(), password.end());
-    out.push_back(0);
-    return out;
+    wire::QueryRequest request;
+    request.version = version;
+    request.password = password;
+    return encoded(request, request.size());
 }
 
 std::vector<uint8_t> chunkRequest()
 {
-    return request(kChunkCommand);
+    wire::ChunkRequest request;
+    request.version = kQueryClientVersion;
+    return encoded(request, wire::ChunkRequest::kSize);
 }
 
 std::vector<uint8_t> resendRequest(uint16_t index)
 {
-    std::vector<uint8_t> out = request(kResendCommand);
-    putU16(out, index);
-    return out;
+    wire::ResendRequest request;
+    request.version = kQueryClientVersion;
+    request.index = index;
+    return encoded(request, wire::ResendRequest::kSize);
 }
 
 QueryReply parseQueryReply(const uint8_t* datagram, size_t size, QueryAnswer& answer)
 {
-    if (size == 4 && getU16(datagram) == kRefusalTag && getU16(datagram + 2) == 0xFFFF)
+    if (wire::PasswordRefused::matches(datagram, size))
         return QueryReply::refused;
-    if ((size != kShortAnswerSize && size != kLongAnswerSize) || getU16(datagram) != kAnswerTag)
-        return QueryReply::unrelated;
-    answer = QueryAnswer();
-    answer.chunkCount = getU16(datagram + 2);
-    answer.infoBlockId = getU32(datagram + 4) | static_cast<uint64_t>(getU32(datagram + 8)) << 32;
-    if (size == kLongAnswerSize) {
-        answer.hasGameState = true;
-        answer.stateAgeMs = getU32(datagram + 12);
-        answer.gameState = getU16(datagram + 16);
-    }
-    return QueryReply::answer;
+    return answer.decode(datagram, size) ? QueryReply::answer : QueryReply::unrelated;
 }
 
 std::string catalogueIdText(uint64_t infoBlockId)

@@ -1,39 +1,23 @@
 #pragma once
 
+#include "wire/QueryDatagrams.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// The datagrams a client exchanges with a catalogue server. Every field is
-// little-endian.
+// The datagrams a client exchanges with a catalogue server, as the
+// client sends and sorts them (the layouts are in wire/QueryDatagrams.h).
 
-// Versions from 1040 on are told the game state as well.
-constexpr uint16_t kQueryClientVersion = 1040;
+// This client understands the long answer, so it is told the game state.
+constexpr uint16_t kQueryClientVersion = wire::kLongAnswerVersion;
 
-// The server listens this far above the game's own port, or, when that
-// port was taken, at the second offset.
-constexpr uint16_t kGamePortOffset = 20;
-constexpr uint16_t kFallbackGamePortOffset = 40;
-constexpr uint16_t kDefaultGamePort = 2302;
-constexpr uint16_t kDefaultServerPort = kDefaultGamePort + kGamePortOffset;
-
-// u16 version, u16 command 0, the password and its NUL.
 std::vector<uint8_t> queryRequest(uint16_t version, const std::string& password);
-// u16 version (not examined), u16 command 1: send every chunk.
 std::vector<uint8_t> chunkRequest();
-// u16 version (not examined), u16 command 2, u16 index: send one chunk again.
 std::vector<uint8_t> resendRequest(uint16_t index);
 
-struct QueryAnswer {
-    uint16_t chunkCount = 0;
-    uint64_t infoBlockId = 0;
-    bool hasGameState = false;  // only the 18-byte answer carries these
-    uint32_t stateAgeMs = 0;
-    uint16_t gameState = 0;
-};
-
-constexpr uint16_t kNoGameState = 0xFFFF;
+using QueryAnswer = wire::QueryAnswer;
 
 enum class QueryReply { answer, refused, unrelated };
 

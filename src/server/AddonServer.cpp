@@ -1,21 +1,17 @@
 #include "server/AddonServer.h"
 
-#include "foundation/AsciiText.h"
 #include "foundation/OutOfMemory.h"
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
-#include "server/WireFormat.h"
+#include "wire/GameStateReport.h"
+#include "wire/QueryDatagrams.h"
 
 #include <cstdio>
-#include <cstring>
 #include <new>
 
 namespace {
 
 const uint32_t loopbackAddress = platform::ipv4Address(127, 0, 0, 1);
-const char rulesPoll[] = "\\rules\\";  // sent without its terminator
-const char stateKey[] = "\\gstate\\";
-constexpr int32_t stateKeyLength = 8;
 
 RefString decimalText(uint32_t value)
 {
@@ -82,13 +78,15 @@ void AddonServer::handleDatagram(int32_t)
     char dotted[platform::addressTextSize];
     platform::addressToText(address, dotted);
     RefString ipText(dotted);
-    uint16_t command = wire::readU16(receiveBuffer + 2);
-    if (command == queryCommand && length > 4 && receiveBuffer[length - 1] == 0)
-        answerQuery(address, port, ipText, now);
-    else if (command == chunkCommand && length == 4)
+    wire::QueryRequest query;
+    wire::ChunkRequest chunks;
+    wire::ResendRequest resend;
+    if (query.decode(receiveBuffer, size_t(length)))
+        answerQuery(query, address, port, ipText, now);
+    else if (chunks.decode(receiveBuffer, size_t(length)))
         queueAllChunks(address, port, ipText, now);
-    else if (command == resendCommand && length == 6 && wire::readU16(receiveBuffer + 4) < infoBlock.chunks.size)
-        queueChunk(wire::readU16(receiveBuffer + 4), address, port, ipText, now);
+    else if (resend.decode(receiveBuffer, size_t(length)) && resend.index < infoBlock.chunks.size)
+        queueChunk(resend.index, address, port, ipText, now);
 }
 
 // Only the game server on this machine, which the rules poll goes to,
@@ -97,16 +95,10 @@ bool AddonServer::takeStateReport(int32_t length, uint32_t address, uint32_t now
 {
     if (address != loopbackAddress)
         return false;
-    int32_t end = length < int32_t(receiveBufferSize) ? length : int32_t(receiveBufferSize) - 1;
-    receiveBuffer[end] = 0;
-    const char* text = reinterpret_cast<const char*>(receiveBuffer);
-    const char* key = findIgnoringCase(text, stateKey);
-    if (key == nullptr || key[stateKeyLength] == 0)
+    wire::GameStateReport report;
+    if (!report.decode(receiveBuffer, size_t(length), receiveBufferSize))
         return false;
-    const char* value = key + stateKeyLength;
-    if (std::strchr(value, '\\') == nullptr)
-        return false;
-    int32_t state = wire::decimalValue(value);  // stops at the closing '\'
+    int32_t state = report.state;
     if (state != gameState) {
         gameState = state;
         stateChangedTime = now;
@@ -115,27 +107,27 @@ bool AddonServer::takeStateReport(int32_t length, uint32_t address, uint32_t now
     return true;
 }
 
-void AddonServer::answerQuery(uint32_t address, uint16_t port, const RefString& ipText, uint32_t now)
+void AddonServer::answerQuery(const wire::QueryRequest& query, uint32_t address, uint16_t port,
+                              const RefString& ipText, uint32_t now)
 {
-    uint16_t version = wire::readU16(receiveBuffer);
-    const char* given = reinterpret_cast<const char*>(receiveBuffer + 4);
+    uint16_t version = query.version;
+    const char* given = query.password.data();  // a NUL ends it in the buffer
     if (!password.isEmpty() && password.compare(RefString(given)) != 0) {
-        uint8_t refused[4];
-        wire::putU16(refused, passwordRefusedMark);
-        wire::putU16(refused + 2, 0xFFFF);
-        sendTo(address, port, refused, sizeof refused);
+        uint8_t refused[wire::PasswordRefused::kSize];
+        sendTo(address, port, refused, int32_t(wire::PasswordRefused::encode(refused)));
         composeClient("Query with wrong password from ", ipText, port);
         logScratch += "\n";
         log(logScratch.c_str());
         return;
     }
-    uint8_t answer[18];
-    wire::putU16(answer, queryAnswerMark);
-    wire::putU16(answer + 2, static_cast<uint16_t>(infoBlock.chunks.size));
-    wire::putU64(answer + 4, infoBlock.infoBlockId);
-    wire::putU32(answer + 12, now - stateChangedTime);
-    wire::putU16(answer + 16, static_cast<uint16_t>(gameState));
-    sendTo(address, port, answer, version >= longAnswerVersion ? 18 : 12);
+    wire::QueryAnswer answer;
+    answer.chunkCount = static_cast<uint16_t>(infoBlock.chunks.size);
+    answer.infoBlockId = infoBlock.infoBlockId;
+    answer.hasGameState = wire::QueryAnswer::carriesGameState(version);
+    answer.stateAgeMs = now - stateChangedTime;
+    answer.gameState = static_cast<uint16_t>(gameState);
+    uint8_t datagram[wire::QueryAnswer::kLongSize];
+    sendTo(address, port, datagram, int32_t(answer.encode(datagram)));
     composeClient("Query from ", ipText, port);
     logScratch += " version ";
     logScratch += decimalText(version);
@@ -285,7 +277,9 @@ void AddonServer::pollGameServer(uint32_t now)
         stateChangedTime = now;
         gameState = -1;
     }
-    sendTo(loopbackAddress, static_cast<uint16_t>(gamePortNumber + 1), rulesPoll, int32_t(sizeof rulesPoll - 1));
+    uint8_t poll[wire::RulesPoll::kSize];
+    uint16_t rulesPort = static_cast<uint16_t>(gamePortNumber + wire::RulesPoll::kRulesPortOffset);
+    sendTo(loopbackAddress, rulesPort, poll, int32_t(wire::RulesPoll::encode(poll)));
     lastRulesPollTime = now;
 }
 
@@ -299,11 +293,10 @@ void AddonServer::announce()
         log("Warning: Could not resolve IP to browser server\n");
         return;
     }
-    uint8_t datagram[6];
-    wire::putU16(datagram, 0xFFFE);
-    wire::putU16(datagram + 2, 0x007F);
-    wire::putU16(datagram + 4, gamePortNumber);
-    sendTo(ip, browserPort, datagram, sizeof datagram);
+    wire::AnnounceDatagram announcement;
+    announcement.gamePort = gamePortNumber;
+    uint8_t datagram[wire::AnnounceDatagram::kSize];
+    sendTo(ip, wire::kBrowserPort, datagram, int32_t(announcement.encode(datagram)));
 }
 
 uint32_t AddonServer::resolveHost(const char* name)

@@ -6,6 +6,7 @@
 #include "net/UdpService.h"
 #include "server/ClientRecord.h"
 #include "server/LogQueue.h"
+#include "wire/QueryDatagrams.h"
 
 #include <cstdint>
 
@@ -54,15 +55,8 @@ public:
     void onStart() override;
     void onIdle() override;
 
-    // Datagram words and fixed numbers of the protocol.
+    // Sizes and intervals of the service; the datagrams are in wire/.
     static constexpr uint32_t receiveBufferSize = 65536;
-    static constexpr uint16_t queryCommand = 0;
-    static constexpr uint16_t chunkCommand = 1;
-    static constexpr uint16_t resendCommand = 2;
-    static constexpr uint16_t queryAnswerMark = 0x8000;
-    static constexpr uint16_t passwordRefusedMark = 0x8001;
-    static constexpr uint16_t longAnswerVersion = 1040;
-    static constexpr uint16_t browserPort = 48124;
     static constexpr uint32_t catchUpLimit = 10000;
     static constexpr uint32_t announceInterval = 900000;
     static constexpr uint32_t rulesPollInterval = 2000;
@@ -98,7 +92,8 @@ public:
 
 private:
     bool takeStateReport(int32_t length, uint32_t address, uint32_t now);
-    void answerQuery(uint32_t address, uint16_t port, const RefString& ipText, uint32_t now);
+    void answerQuery(const wire::QueryRequest& query, uint32_t address, uint16_t port, const RefString& ipText,
+                     uint32_t now);
     void queueAllChunks(uint32_t address, uint16_t port, const RefString& ipText, uint32_t now);
     void queueChunk(uint16_t index, uint32_t address, uint16_t port, const RefString& ipText, uint32_t now);
     int32_t recordsAt(uint32_t address) const;

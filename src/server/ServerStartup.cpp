@@ -11,8 +11,9 @@
 #include "platform/StopSignal.h"
 #include "platform/WaitResult.h"
 #include "server/AddonServer.h"
-#include "server/WireFormat.h"
 #include "settings/Settings.h"
+#include "wire/DecimalText.h"
+#include "wire/QueryDatagrams.h"
 
 #include <cstdio>
 
@@ -20,8 +21,6 @@
 
 namespace {
 
-constexpr int32_t udpPortOffset = 20;
-constexpr int32_t fallbackPortOffset = 40;
 constexpr int32_t highestPort = 65535;
 constexpr uint32_t consolePassMilliseconds = 100;
 
@@ -66,7 +65,7 @@ bool loadOrBuildCatalogue(InfoBlock& infoBlock, const Settings& settings)
 int32_t checkedGamePort(const char* gamePortText)
 {
     int32_t port = wire::decimalValue(gamePortText);
-    if (port < 1 || port > highestPort - udpPortOffset) {
+    if (port < 1 || port > highestPort - wire::kServerPortOffset) {
         say("Error: Port number %d is invalid\n", port);
         return -1;
     }
@@ -75,8 +74,8 @@ int32_t checkedGamePort(const char* gamePortText)
 
 bool openServerPort(AddonServer& server, int32_t gamePort)
 {
-    int32_t first = gamePort + udpPortOffset;
-    int32_t fallback = gamePort + fallbackPortOffset;
+    int32_t first = gamePort + wire::kServerPortOffset;
+    int32_t fallback = gamePort + wire::kFallbackPortOffset;
     if (server.open(0, static_cast<uint16_t>(first), 0)) {
         say("UDP port %d opened\n", first);
         return true;

@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "settings/Settings.h"
+#include "wire/ChunkDatagram.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -81,7 +82,7 @@ TEST(SplitIntoChunks, FullChunksThenTheRemainderUpToTheSixteenBitLimit)
     }
     InfoBlock info;
     EXPECT_FALSE(splitIntoChunks(nullptr, 0, info));
-    Bytes block(InfoBlock::kMaxChunks * 256u + 1);
+    Bytes block(wire::ChunkDatagram::kMaxChunks * 256u + 1);
     EXPECT_EQ(chunkCountFor(uint32_t(block.size())), 65536u);
     EXPECT_FALSE(splitIntoChunks(block.data(), uint32_t(block.size()), info));
     EXPECT_EQ(info.chunks.size, 0);
@@ -121,7 +122,7 @@ TEST(SealCatalogue, ChecksumIsTheHighHalfAndChunksCarryTheBlockUpToTheLimit)
     inflated.resize(size);
     EXPECT_EQ(inflated, noise);
 
-    EXPECT_FALSE(seal(patternBytes(InfoBlock::kMaxChunks * 256u, 3), 1, info, printed));
+    EXPECT_FALSE(seal(patternBytes(wire::ChunkDatagram::kMaxChunks * 256u, 3), 1, info, printed));
     EXPECT_EQ(info.chunks.size, 0);
     EXPECT_EQ(info.infoBlockId, 0u);
     size_t error = printed.find("Error: Addon info block needs ");

@@ -338,7 +338,7 @@ TEST_F(ServerTest, AnnouncesAtStartAndEveryFifteenMinutesWhenEnabled)
     server.tick();
     EXPECT_TRUE(takeLog().empty());  // announcing is off
 
-    UdpPeer browser(3, AddonServer::browserPort);
+    UdpPeer browser(3, wire::kBrowserPort);
     if (!browser.isOpen())
         GTEST_SKIP() << "127.0.0.3:48124 is taken";
     server.announceEnabled = true;

@@ -24,7 +24,7 @@ std::string gameStateText(const QueryAnswer& answer)
         return "not reported (the server gave the short answer)";
     // The server has never had a report, so the age it sends is that of
     // nothing and would read as if some state were held.
-    if (answer.gameState == kNoGameState)
+    if (answer.gameState == wire::kNoGameState)
         return "none known";
     return std::to_string(answer.gameState) + ", held for " + durationText(answer.stateAgeMs);
 }
@@ -215,7 +215,7 @@ void writeSummary(JsonWriter& json, const ServerSummary& summary)
     json.key("id").string(catalogueIdText(answer.infoBlockId));
     json.key("chunks").number(answer.chunkCount);
     json.key("gameState");
-    if (answer.hasGameState && answer.gameState != kNoGameState)
+    if (answer.hasGameState && answer.gameState != wire::kNoGameState)
         json.number(answer.gameState);
     else
         json.null();

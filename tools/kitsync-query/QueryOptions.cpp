@@ -33,13 +33,13 @@ bool parseEndpoint(const std::string& text, QueryOptions& out, bool& portGiven, 
     size_t colon = text.rfind(':');
     out.host = text.substr(0, colon);
     portGiven = colon != std::string::npos;
-    uint32_t port = kDefaultServerPort;
+    uint32_t port = wire::kDefaultGamePort + wire::kServerPortOffset;
     if (portGiven && !parseNumber(text.substr(colon + 1), 1, 65535, port)) {
         error = "the port in \"" + text + "\" is not a number from 1 to 65535";
         return false;
     }
     out.port = static_cast<uint16_t>(port);
-    out.fallbackPort = portGiven ? 0 : static_cast<uint16_t>(kDefaultGamePort + kFallbackGamePortOffset);
+    out.fallbackPort = portGiven ? 0 : static_cast<uint16_t>(wire::kDefaultGamePort + wire::kFallbackPortOffset);
     if (out.host.empty()) {
         error = "no host in \"" + text + "\"";
         return false;
@@ -130,13 +130,13 @@ struct Parser {
             error = "give either HOST:PORT or --game-port, not both";
             return false;
         }
-        if (!parseNumber(gamePort, 1, 65535 - kGamePortOffset, port)) {
-            error = "--game-port takes a number from 1 to " + std::to_string(65535 - kGamePortOffset);
+        if (!parseNumber(gamePort, 1, 65535 - wire::kServerPortOffset, port)) {
+            error = "--game-port takes a number from 1 to " + std::to_string(65535 - wire::kServerPortOffset);
             return false;
         }
-        out.port = static_cast<uint16_t>(port + kGamePortOffset);
-        bool fits = port + kFallbackGamePortOffset <= 65535;
-        out.fallbackPort = fits ? static_cast<uint16_t>(port + kFallbackGamePortOffset) : 0;
+        out.port = static_cast<uint16_t>(port + wire::kServerPortOffset);
+        bool fits = port + wire::kFallbackPortOffset <= 65535;
+        out.fallbackPort = fits ? static_cast<uint16_t>(port + wire::kFallbackPortOffset) : 0;
         return true;
     }
 

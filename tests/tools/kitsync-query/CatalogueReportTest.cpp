@@ -46,8 +46,8 @@ TEST(CatalogueReport, GameStateLineShowsAnAgeOnlyForAKnownState)
         {true, 2, 5000, "2, held for 5.0 s"},
         {true, 0, 350, "0, held for 350 ms"},
         {true, 0xFFFE, 185000, "65534, held for 3 min 05 s"},
-        {true, kNoGameState, 3129000, "none known"},
-        {true, kNoGameState, 0, "none known"},
+        {true, wire::kNoGameState, 3129000, "none known"},
+        {true, wire::kNoGameState, 0, "none known"},
         {false, 2, 5000, "not reported (the server gave the short answer)"},
     };
     for (const Case& c : cases) {

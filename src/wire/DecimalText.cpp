@@ -1,4 +1,4 @@
-#include "server/WireFormat.h"
+#include "wire/DecimalText.h"
 
 #include <cstdint>
 
