@@ -33,7 +33,7 @@ class InfoBlock;
 // True when the block was built, sealed and saved. False after the first
 // failure, whose message has been printed; cache files written for earlier
 // packages stay, and so does the downloaded copy of the failing package.
-bool buildCatalogue(InfoBlock& target, const Settings& source = settings, std::FILE* answers = stdin);
+bool buildCatalogue(InfoBlock& target, const Settings& source, std::FILE* answers = stdin);
 
 // The part of url after its last '/' or '\'; the whole url when it has
 // neither. A package is downloaded to a file of this name.
