@@ -118,8 +118,11 @@ void runConsoleLoop(AddonServer& server, LogQueue& logQueue)
     say("%s: Server stopped\n", time);
 }
 
-// The lookup that may block the resolver's whole time-out is made here,
-// before the serving thread starts, so that its first announcement has an
+namespace {
+
+// Serves until a stop signal, the socket layer being started. The lookup
+// that may block for the resolver's whole time-out is made here, before
+// the serving thread starts, so that its first announcement has an
 // address; later ones come from the background.
 int serve(const Settings& settings, const InfoBlock& catalogue, int32_t gamePort)
 {
@@ -129,16 +132,18 @@ int serve(const Settings& settings, const InfoBlock& catalogue, int32_t gamePort
     if (!openServerPort(server, gamePort))
         return -1;
     say("Starting server thread, init-thread says bye.\n");
+    platform::catchStopSignals();
     if (settings.announceEnabled) {
         browser.resolveNow();
         browser.refreshInBackground();
     }
-    platform::catchStopSignals();
     server.start();
     runConsoleLoop(server, logQueue);
     server.close();
     return 0;
 }
+
+}  // namespace
 
 int runServer(int argc, char** argv, Settings& settings)
 {

@@ -3,7 +3,6 @@
 #include <cstdint>
 
 class AddonServer;
-class InfoBlock;
 class LogQueue;
 class Settings;
 
@@ -13,10 +12,6 @@ class Settings;
 // and -1 after any start-up failure, whose message it has printed.
 // settings receives what kitsync.ini says.
 int runServer(int argc, char** argv, Settings& settings);
-
-// Serves the catalogue on the UDP port for the game port until a stop
-// signal, the socket layer being started; the same results.
-int serve(const Settings& settings, const InfoBlock& catalogue, int32_t gamePort);
 
 // The game port as configured, or -1 (after the invalid-port message)
 // when it is not a number from 1 up to the highest port whose UDP port,
