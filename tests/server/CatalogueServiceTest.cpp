@@ -188,7 +188,9 @@ TEST_F(ServiceTest, SendsOneQueuedChunkPerPassPerClientAndDropsTheRecordWithTheL
     deliver(first, chunkRequest());
     expectChunks(first, {0});
     deliver(second, chunkRequest());
-    expectChunks(first, {1});  // one datagram for each client
+    pass();
+    EXPECT_LT(out.positionOf(second), out.positionOf(first));  // the newest record first
+    expectChunks(first, {1}, false);  // one datagram for each client
     expectChunks(second, {0}, false);
     EXPECT_TRUE(out.quiet(first));
     EXPECT_TRUE(out.quiet(second));

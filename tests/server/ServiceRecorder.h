@@ -55,6 +55,13 @@ public:
         return bytes;
     }
 
+    // Where peer's oldest datagram stands among all kept, or -1.
+    int32_t positionOf(const Peer& peer) const
+    {
+        auto it = find(peer);
+        return it == sent.end() ? -1 : int32_t(it - sent.begin());
+    }
+
     Lines takeLog()
     {
         Lines taken;
