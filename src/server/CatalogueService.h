@@ -57,7 +57,7 @@ public:
     static constexpr uint32_t rulesPollInterval = 2000;
     static constexpr uint32_t stateExpiry = 10000;
     static constexpr uint32_t dropWarningInterval = 10000;
-    static constexpr int32_t longestReport = 65535;
+    static constexpr int32_t longestReport = 65535;  // bytes of a state report read
 
 private:
     struct GameState {
