@@ -1,8 +1,7 @@
-// Datagrams from clients and from the game server into the server's
-// handler, with the clock held still. The server's receive and send are
-// turned to memory: the handler takes each datagram as the socket would
-// give it and every datagram it sends is collected, so a step costs no
-// system call. The server tests drive the same handler over real sockets.
+// Datagrams from clients and from the game server into the catalogue
+// service, with the clock in the fuzzer's hand. The service has no socket:
+// every datagram it sends comes straight back to be judged, so a step
+// costs no system call.
 //
 // An input is a run of steps. The first byte sets the scene (bit 0: a
 // password; bit 1: one chunk or three). Each step is a control byte (bits
@@ -14,13 +13,11 @@
 #include "catalogue/InfoBlock.h"
 #include "client/ChunkCollector.h"
 #include "client/QueryProtocol.h"
-#include "platform/Clock.h"
 #include "platform/HostResolver.h"
-#include "server/AddonServer.h"
+#include "server/CatalogueService.h"
 #include "wire/GameStateReport.h"
 #include "wire/QueryDatagrams.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,12 +29,6 @@ constexpr int kSenders = 8;
 constexpr uint16_t kFirstSenderPort = 40000;
 constexpr uint16_t kGamePort = wire::kDefaultGamePort;
 constexpr uint32_t kStartTick = 5000000;
-uint32_t fakeNow = kStartTick;
-
-uint32_t fixedClock()
-{
-    return fakeNow;
-}
 
 void check(bool holds, const char* what)
 {
@@ -47,105 +38,48 @@ void check(bool holds, const char* what)
     }
 }
 
-class Scene;
-
-// The server with its socket replaced by memory: one datagram waits to be
-// received at a time, and each one it sends goes straight to the scene to
-// be judged.
-class MemoryServer : public AddonServer {
+// The catalogues and senders every input shares, and the judge of what
+// the service sends and logs.
+class Scene : public ServiceOutput {
 public:
-    explicit MemoryServer(Scene& scene) : scene(scene) {}
-
-    int32_t receiveFrom(void* buffer, int32_t capacity, uint32_t* address, uint16_t* port) override
-    {
-        if (waiting == nullptr) {
-            *address = 0;
-            *port = 0;
-            return -1;
-        }
-        // A datagram longer than the buffer is cut, as recvfrom cuts it.
-        int32_t length = std::min(waitingLength, capacity);
-        std::memcpy(buffer, waiting, size_t(length));
-        *address = waitingAddress;
-        *port = waitingPort;
-        waiting = nullptr;
-        return length;
-    }
-
-    int32_t sendTo(uint32_t address, uint16_t port, const void* data, int32_t length) override;
-
-    const uint8_t* waiting = nullptr;
-    int32_t waitingLength = 0;
-    uint32_t waitingAddress = 0;
-    uint16_t waitingPort = 0;
-
-private:
-    Scene& scene;
-};
-
-class Scene {
-public:
-    MemoryServer* server = nullptr;
     uint32_t senderAddress[kSenders];
     uint32_t loopback = platform::ipv4Address(127, 0, 0, 1);
     InfoBlock oneChunk;
     InfoBlock threeChunks;
+    const CatalogueService* service = nullptr;
+    const InfoBlock* served = nullptr;
+    bool password = false;
 
     Scene()
     {
-        platform::setTickSource(fixedClock);
-        server = new MemoryServer(*this);  // never destroyed: its thread never runs
         for (int i = 0; i < kSenders; ++i)
             senderAddress[i] = i < 5 ? loopback : platform::ipv4Address(127, 0, 0, 2);
-        server->gamePortNumber = kGamePort;
-
         std::vector<uint8_t> block(600);
         for (size_t i = 0; i < block.size(); ++i)
             block[i] = static_cast<uint8_t>(i * 7);
         check(splitIntoChunks(block.data(), 100, oneChunk), "one chunk");
         check(splitIntoChunks(block.data(), 600, threeChunks), "three chunks");
+        oneChunk.infoBlockId = threeChunks.infoBlockId = 0x1200000000ull + 1000;
+    }
 
+    ServingConfig configFor(uint8_t setting)
+    {
+        password = (setting & 1) != 0;
+        served = (setting & 2) ? &threeChunks : &oneChunk;
+        ServingConfig config;
+        config.password = password ? "secret" : "";
+        config.gamePort = kGamePort;
         // Small enough that a short input can reach every limit.
-        server->limits.recordsPerAddress = 3;
-        server->limits.records = 5;
-        server->limits.queuedDatagrams = 14;
-        server->limits.queueChunkFactor = 2;
-    }
-
-    void reset(uint8_t setting)
-    {
-        AddonServer& s = *server;
-        s.password = (setting & 1) ? "secret" : "";
-        const InfoBlock& source = (setting & 2) ? threeChunks : oneChunk;
-        s.infoBlock.clear();
-        for (int32_t i = 0; i < source.chunks.size; ++i)
-            s.infoBlock.chunks.add(source.chunks[i]);
-        s.infoBlock.infoBlockId = 0x1200000000ull + 1000;
-        s.clients.setSize(0);
-        s.queuedDatagrams = 0;
-        s.droppedRequests = 0;
-        s.dropWarningLogged = false;
-        s.lastDropWarningTime = 0;
-        s.gameState = -1;
-        fakeNow = kStartTick;
-        s.lastPumpTime = s.lastAnnounceTime = s.lastRulesPollTime = fakeNow;
-        s.stateChangedTime = s.lastStateReportTime = fakeNow;
-        drainEverything();
-    }
-
-    void deliver(int sender, const uint8_t* bytes, size_t length)
-    {
-        server->waiting = bytes;
-        server->waitingLength = int32_t(length);
-        server->waitingAddress = senderAddress[sender];
-        server->waitingPort = uint16_t(kFirstSenderPort + sender);
-        server->handleDatagram(0);
-        check(server->waiting == nullptr, "the handler takes the datagram");
+        config.limits.recordsPerAddress = 3;
+        config.limits.records = 5;
+        config.limits.queuedDatagrams = 14;
+        config.limits.queueChunkFactor = 2;
+        return config;
     }
 
     // Everything that goes out must be something the server may send, to
     // one who may get it.
-    void judgeSent(uint32_t address, uint16_t port, const uint8_t* bytes, int32_t length)
+    void send(uint32_t address, uint16_t port, const uint8_t* bytes, int32_t length) override
     {
         if (address == loopback && port == kGamePort + 1) {
             check(wire::RulesPoll::matches(bytes, size_t(length)), "only rules polls reach the game server");
@@ -157,51 +91,46 @@ public:
         checkReply(bytes, length);
     }
 
-    void drainEverything()
+    void log(const char* text) override
     {
-        lines.setSize(0);
-        server->logQueue.takeAll(lines);
-        for (int32_t i = 0; i < lines.size; ++i) {
-            const RefString& line = lines[i];
-            check(line.length() > 0 && line.c_str()[line.length() - 1] == '\n', "log lines end with a line feed");
-        }
+        size_t length = std::strlen(text);
+        check(length > 0 && text[length - 1] == '\n', "log lines end with a line feed");
     }
 
     void checkReply(const uint8_t* bytes, int32_t n)
     {
-        const AddonServer& s = *server;
         // Answers and refusals are judged as the query client reads them.
         QueryAnswer answer;
         switch (parseQueryReply(bytes, size_t(n), answer)) {
         case QueryReply::refused:
-            check(!s.password.isEmpty(), "refusal only with a password");
+            check(password, "refusal only with a password");
             return;
         case QueryReply::answer:
-            check(answer.chunkCount == s.infoBlock.chunks.size, "answer carries the chunk count");
-            check(answer.infoBlockId == s.infoBlock.infoBlockId, "answer carries the identifier");
-            check(!answer.hasGameState || answer.gameState == uint16_t(s.gameState), "answer carries the state");
+            check(answer.chunkCount == served->chunks.size, "answer carries the chunk count");
+            check(answer.infoBlockId == served->infoBlockId, "answer carries the identifier");
+            check(!answer.hasGameState || answer.gameState == uint16_t(service->gameState()), "answer carries the state");
             return;
         case QueryReply::unrelated:
             break;
         }
         int32_t index = validChunkIndex(bytes, static_cast<size_t>(n));
-        check(index >= 0 && index < s.infoBlock.chunks.size, "a chunk datagram is a served chunk");
-        const ByteBuffer& chunk = *s.infoBlock.chunks[index];
-        check(chunk.size == uint32_t(n) && std::memcmp(chunk.data, bytes, chunk.size) == 0, "chunk sent unchanged");
+        check(index >= 0 && index < served->chunks.size, "a chunk datagram is a served chunk");
+        const ByteBuffer& chunk = *served->chunks[index];
+        check(chunk.size == uint32_t(n) && bytes == chunk.data, "the stored chunk is sent, not a copy");
     }
 
     void checkLimits() const
     {
-        const AddonServer& s = *server;
-        const ClientLimits& limits = s.limits;
-        check(s.clients.size <= limits.records, "records within their limit");
-        int64_t queueLimit = int64_t(limits.queueChunkFactor) * s.infoBlock.chunks.size;
+        const ClientTable& clients = service->clients();
+        const ClientLimits& limits = clients.bounds();
+        check(clients.size() <= limits.records, "records within their limit");
+        int64_t queueLimit = int64_t(limits.queueChunkFactor) * served->chunks.size;
         int64_t pending = 0;
-        for (int32_t i = 0; i < s.clients.size; ++i) {
-            const ClientRecord& record = *s.clients[i];
+        for (int32_t i = 0; i < clients.size(); ++i) {
+            const ClientRecord& record = clients[i];
             int32_t sameAddress = 0;
-            for (int32_t j = 0; j < s.clients.size; ++j) {
-                const ClientRecord& other = *s.clients[j];
+            for (int32_t j = 0; j < clients.size(); ++j) {
+                const ClientRecord& other = clients[j];
                 if (other.address != record.address)
                     continue;
                 ++sameAddress;
@@ -212,19 +141,10 @@ public:
             check(record.sendQueue.size <= 2 * queueLimit + 1, "queue storage stays bounded");
             pending += record.pendingCount();
         }
-        check(pending == s.queuedDatagrams, "queued count matches the queues");
-        check(s.queuedDatagrams <= limits.queuedDatagrams, "queued datagrams within their limit");
+        check(pending == clients.queuedDatagrams(), "queued count matches the queues");
+        check(clients.queuedDatagrams() <= limits.queuedDatagrams, "queued datagrams within their limit");
     }
-
-private:
-    StringArray lines;  // kept, so that its storage serves every step
 };
-
-int32_t MemoryServer::sendTo(uint32_t address, uint16_t port, const void* data, int32_t length)
-{
-    scene.judgeSent(address, port, static_cast<const uint8_t*>(data), length);
-    return length;
-}
 
 }  // namespace
 
@@ -233,8 +153,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static Scene scene;
     if (size == 0)
         return 0;
-    scene.reset(data[0]);
-    AddonServer& server = *scene.server;
+    CatalogueService service(scene.configFor(data[0]), *scene.served, scene);
+    scene.service = &service;
+    uint32_t now = kStartTick;
+    service.tick(now);  // the first tick only sets the grid and polls
 
     size_t at = 1;
     while (at + 2 <= size) {
@@ -244,21 +166,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (length == 255 || length > size - at)
             length = size - at;
         if (control & 8) {
-            fakeNow += uint32_t(control >> 4) * 50;
-            server.tick();
+            now += uint32_t(control >> 4) * 50;
+            service.tick(now);
         }
-        scene.deliver(control & 7, data + at, length);
+        int sender = control & 7;
+        service.receive(data + at, int32_t(length), scene.senderAddress[sender], uint16_t(kFirstSenderPort + sender),
+                        now);
         at += length;
         scene.checkLimits();
-        scene.drainEverything();
     }
     // Let every queue run dry: records go once their last datagram left.
-    for (int pass = 0; pass < 64 && server.clients.size > 0; ++pass) {
-        fakeNow += uint32_t(server.sendDelay);
-        server.tick();
+    for (int pass = 0; pass < 64 && service.clients().size() > 0; ++pass) {
+        now += 200;
+        service.tick(now);
         scene.checkLimits();
-        scene.drainEverything();
     }
-    check(server.clients.size == 0 && server.queuedDatagrams == 0, "queues drain");
+    check(service.clients().size() == 0 && service.clients().queuedDatagrams() == 0, "queues drain");
+    scene.service = nullptr;
     return 0;
 }

@@ -38,7 +38,7 @@ class InfoBlock;
 // The packages are downloaded through downloads, which the build opens at
 // its start and closes at its end. The identifier's high half is the XOR
 // of the checksums of the packages in the catalogue.
-bool buildCatalogue(InfoBlock& target, DownloadSession& downloads, const Settings& source = settings,
+bool buildCatalogue(InfoBlock& target, DownloadSession& downloads, const Settings& source,
                     std::FILE* answers = stdin);
 
 // The part of url after its last '/' or '\'; the whole url when it has

@@ -1,105 +1,45 @@
 #pragma once
 
 #include "catalogue/InfoBlock.h"
-#include "foundation/RefString.h"
-#include "foundation/SharedRef.h"
 #include "net/UdpService.h"
-#include "server/ClientRecord.h"
+#include "server/BrowserResolver.h"
+#include "server/CatalogueService.h"
 #include "server/LogQueue.h"
-#include "wire/QueryDatagrams.h"
+#include "server/ServiceOutput.h"
 
 #include <cstdint>
 
-// Bounds on what requests may make the server hold. Normal clients (a full
-// fetch or two plus resends) never meet them; a flood of forged or
-// repeated requests meets them instead of the server's memory.
-struct ClientLimits {
-    int32_t recordsPerAddress = 32;
-    int32_t records = 4096;
-    int32_t queuedDatagrams = 1048576;  // over all records
-    int32_t queueChunkFactor = 2;       // a queue holds at most this many catalogues
-};
-
-// The add-on catalogue server: the UDP service of the program and the hub
-// of its state. The main thread fills the catalogue and the settings
-// fields, then starts the thread; from then on only the server thread uses
-// them, and the log queue is the one thing both threads touch.
-class AddonServer : public UdpService {
+// The glue between the catalogue service, the socket and the serving
+// loop: each datagram and each quiet spell goes to the service with the
+// time, what it sends goes out of the socket, and what it logs onto the
+// log queue for the main thread. Everything here runs on the serving
+// thread, except the browser server's lookups, which never do.
+class AddonServer : public UdpService, private ServiceOutput {
 public:
-    AddonServer();
+    // The catalogue, the log queue and the resolver must outlive the server.
+    AddonServer(const ServingConfig& config, const InfoBlock& catalogue, LogQueue& logQueue,
+                const BrowserResolver& browser);
     // Stops and waits for the thread first, so that no handler can run on
-    // fields that are being released.
+    // members that are being released.
     ~AddonServer() override;
 
-    // Queues a console line for the main thread; null queues an empty one.
-    void log(const char* text);
+    void onStart(uint32_t now);
+    void onDatagram(const uint8_t* data, int32_t length, uint32_t address, uint16_t port, uint32_t now);
+    void onIdle(uint32_t now);  // at least every 100 ms
 
-    // onRead: receives and handles one datagram (a query, a chunk or resend
-    // request, or the game server's state report).
-    void handleDatagram(int32_t error);
-    // The index of the record for this client, made when there is none;
-    // -1 when making one would pass a limit.
-    int32_t findOrAddClient(uint32_t address, uint16_t port);
-    // One sending pass: at most one datagram per client; records whose
-    // queue is empty go.
-    void pumpSendQueues();
-    // onIdle: sending passes on the sendDelay grid, the rules poll and the
-    // announcement.
-    void tick();
-    void announce();
-    // A dotted address or a resolved name, or 0xFFFFFFFF.
-    uint32_t resolveHost(const char* name);
-
-    void onRead(int32_t error) override;
-    void onWrite(int32_t error) override;
-    void onStart() override;
-    void onIdle() override;
-
-    // Sizes and intervals of the service; the datagrams are in wire/.
-    static constexpr uint32_t receiveBufferSize = 65536;
-    static constexpr uint32_t catchUpLimit = 10000;
-    static constexpr uint32_t announceInterval = 900000;
-    static constexpr uint32_t rulesPollInterval = 2000;
-    static constexpr uint32_t stateExpiry = 10000;
-    static constexpr uint32_t dropWarningInterval = 10000;
-
-    // Fields in the order of their roles: settings and catalogue written
-    // before the thread starts, then the server thread's own state.
-    int32_t sendDelay = 200;  // ms, always above 10
-    InfoBlock infoBlock;      // infoBlockId and chunks
-    LogQueue logQueue;        // logLock and logLines
-    bool announceEnabled = false;
-    RefString password;
-    uint16_t gamePortNumber = 0;
-    uint8_t* receiveBuffer;
-    uint32_t lastPumpTime = 0;
-    uint32_t lastAnnounceTime = 0;
-    SharedRefArray<ClientRecord> clients;  // in order of creation
-    RefString logScratch;
-    uint32_t lastRulesPollTime = 0;
-    uint32_t stateChangedTime = 0;
-    uint32_t lastStateReportTime = 0;
-    int32_t gameState = -1;  // -1: none known
-
-    RefString browserServer;  // host name or dotted address
-    ClientLimits limits;
-    int32_t queuedDatagrams = 0;       // pending over all records
-    uint32_t droppedRequests = 0;      // since the last drop warning
-    RefString lastDroppedFrom;         // sender of the last dropped request
-    uint16_t lastDroppedPort = 0;
-    uint32_t lastDropWarningTime = 0;
-    bool dropWarningLogged = false;    // lastDropWarningTime means something
+    static constexpr int32_t receiveBufferSize = 65536;
 
 private:
-    bool takeStateReport(int32_t length, uint32_t address, uint32_t now);
-    void answerQuery(const wire::QueryRequest& query, uint32_t address, uint16_t port, const RefString& ipText,
-                     uint32_t now);
-    void queueAllChunks(uint32_t address, uint16_t port, const RefString& ipText, uint32_t now);
-    void queueChunk(uint16_t index, uint32_t address, uint16_t port, const RefString& ipText, uint32_t now);
-    int32_t recordsAt(uint32_t address) const;
-    bool roomFor(const ClientRecord& record, int32_t datagrams) const;
-    void dropRequest(const RefString& ipText, uint16_t port, uint32_t now);
-    void logDropWarning(uint32_t now);
-    void pollGameServer(uint32_t now);
-    void composeClient(const char* text, const RefString& ipText, uint16_t port);
+    // The serving loop's calls, handed on with the time.
+    void onStart() override;
+    void onRead(int32_t error) override;
+    void onIdle() override;
+
+    void send(uint32_t address, uint16_t port, const uint8_t* data, int32_t length) override;
+    void log(const char* text) override;
+
+    LogQueue& logQueue;
+    const BrowserResolver& browser;
+    CatalogueService service;
+    uint8_t* receiveBuffer;
 };

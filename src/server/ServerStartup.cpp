@@ -8,9 +8,13 @@
 #include "foundation/ConsoleOutput.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/HostResolver.h"
 #include "platform/StopSignal.h"
 #include "platform/WaitResult.h"
 #include "server/AddonServer.h"
+#include "server/BrowserResolver.h"
+#include "server/CatalogueService.h"
+#include "server/LogQueue.h"
 #include "settings/Settings.h"
 #include "wire/DecimalText.h"
 #include "wire/QueryDatagrams.h"
@@ -24,12 +28,15 @@ namespace {
 constexpr int32_t highestPort = 65535;
 constexpr uint32_t consolePassMilliseconds = 100;
 
-void takeServingSettings(AddonServer& server, const Settings& settings)
+ServingConfig servingConfig(const Settings& settings, int32_t gamePort)
 {
-    server.password = settings.password;
-    server.sendDelay = settings.sendDelay;
-    server.announceEnabled = settings.announceEnabled;
-    server.browserServer = settings.browserServer;
+    ServingConfig config;
+    config.password = settings.password;
+    config.sendDelay = settings.sendDelay;
+    config.announce = settings.announceEnabled;
+    config.browserServer = settings.browserServer;
+    config.gamePort = static_cast<uint16_t>(gamePort);
+    return config;
 }
 
 void renewIfAsked(int argc, char** argv)
@@ -93,7 +100,7 @@ bool openServerPort(AddonServer& server, int32_t gamePort)
     return false;
 }
 
-void runConsoleLoop(AddonServer& server)
+void runConsoleLoop(AddonServer& server, LogQueue& logQueue)
 {
     for (;;) {
         platform::sleepMilliseconds(consolePassMilliseconds);
@@ -103,7 +110,7 @@ void runConsoleLoop(AddonServer& server)
             server.requestStop();
             server.wait(platform::infiniteTimeout);
         }
-        server.logQueue.printBatch(stdout);
+        logQueue.printBatch(stdout);
         if (stopping)
             break;
     }
@@ -112,14 +119,41 @@ void runConsoleLoop(AddonServer& server)
     say("%s: Server stopped\n", time);
 }
 
-int runServer(int argc, char** argv, AddonServer& server, Settings& settings)
+namespace {
+
+// Serves until a stop signal, the socket layer being started. The lookup
+// that may block for the resolver's whole time-out is made here, before
+// the serving thread starts, so that its first announcement has an
+// address; later ones come from the background.
+int serve(const Settings& settings, const InfoBlock& catalogue, int32_t gamePort)
+{
+    LogQueue logQueue;
+    BrowserResolver browser(settings.browserServer, platform::resolveHost, CatalogueService::announceInterval);
+    AddonServer server(servingConfig(settings, gamePort), catalogue, logQueue, browser);
+    if (!openServerPort(server, gamePort))
+        return -1;
+    say("Starting server thread, init-thread says bye.\n");
+    platform::catchStopSignals();
+    if (settings.announceEnabled) {
+        browser.resolveNow();
+        browser.refreshInBackground();
+    }
+    server.start();
+    runConsoleLoop(server, logQueue);
+    server.close();
+    return 0;
+}
+
+}  // namespace
+
+int runServer(int argc, char** argv, Settings& settings)
 {
     say("Kitsync Server version " KITSYNC_RELEASE "\n");
     say("Add-on catalogues for game clients, by the Kitsync developers\n");
     readSettings(kSettingsFileName, settings);  // a missing file leaves the defaults
-    takeServingSettings(server, settings);
     renewIfAsked(argc, argv);
-    if (!loadOrBuildCatalogue(server.infoBlock, settings))
+    InfoBlock catalogue;
+    if (!loadOrBuildCatalogue(catalogue, settings))
         return -1;
     int32_t gamePort = checkedGamePort(settings.gamePort.c_str());
     if (gamePort < 0)
@@ -128,16 +162,7 @@ int runServer(int argc, char** argv, AddonServer& server, Settings& settings)
         say("Error: Winsock 2.2 failed to initialize\n");
         return -1;
     }
-    server.gamePortNumber = static_cast<uint16_t>(gamePort);
-    if (!openServerPort(server, gamePort)) {
-        cleanupWinsock();
-        return -1;
-    }
-    say("Starting server thread, init-thread says bye.\n");
-    platform::catchStopSignals();
-    server.start();
-    runConsoleLoop(server);
-    server.close();
+    int result = serve(settings, catalogue, gamePort);
     cleanupWinsock();
-    return 0;
+    return result;
 }

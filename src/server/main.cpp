@@ -1,11 +1,7 @@
-#include "server/AddonServer.h"
 #include "server/ServerStartup.h"
 #include "settings/Settings.h"
 
 #include "ProgramVersion.h"
-
-// The process's one server, built before main like the settings record.
-AddonServer addonServer;
 
 namespace {
 
@@ -34,5 +30,6 @@ int main(int argc, char** argv)
 {
     if (answerHelpOrVersion(argc, argv, "kitsync-server", kServerHelp))
         return 0;
-    return runServer(argc, argv, addonServer, settings);
+    Settings settings;
+    return runServer(argc, argv, settings);
 }

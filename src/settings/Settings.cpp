@@ -6,8 +6,6 @@
 #include <climits>
 #include <cstdlib>
 
-Settings settings;
-
 Settings::Settings() : gamePort("2302"), browserServer("browser.kitsync.invalid") {}
 
 bool readLine(std::FILE* file, RefString& line)

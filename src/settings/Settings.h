@@ -30,15 +30,12 @@ public:
     RefString deactivations;  // "a:b:c:" per deactivate line, accumulated
     RefString reservedText[5];  // no key sets them; the catalogue carries them empty
 
-    // Copied by the server into its own fields before its thread starts.
+    // Handed to the server in its configuration before it serves.
     RefString password;        // empty: queries need no password
     int32_t sendDelay = 200;   // ms between sending passes, always above 10
     bool announceEnabled = false;
     RefString browserServer;   // host name or dotted IPv4 address
 };
-
-// The process-wide record, built with its defaults before main.
-extern Settings settings;
 
 inline constexpr char kSettingsFileName[] = "kitsync.ini";
 
@@ -50,6 +47,6 @@ bool readLine(std::FILE* file, RefString& line);
 // Applies every recognised line of the file to target. False, with nothing
 // changed, when the file cannot be opened; a missing file is not an error
 // for the caller to report.
-bool readSettings(const char* path = kSettingsFileName, Settings& target = settings);
+bool readSettings(const char* path, Settings& target);
 // The same on a file already open for reading, which is left open.
 void readSettings(std::FILE* file, Settings& target);

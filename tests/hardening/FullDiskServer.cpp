@@ -2,14 +2,11 @@
 // with "no space" once the byte budget given as the first argument is
 // spent (-1: no limit). The remaining arguments are the server's own.
 #include "platform/FileSystem.h"
-#include "server/AddonServer.h"
 #include "server/ServerStartup.h"
 #include "settings/Settings.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-AddonServer addonServer;
 
 int main(int argc, char** argv)
 {
@@ -19,5 +16,6 @@ int main(int argc, char** argv)
     }
     platform::failWritesAfter(std::strtoll(argv[1], nullptr, 10));
     argv[1] = argv[0];
-    return runServer(argc - 1, argv + 1, addonServer, settings);
+    Settings settings;
+    return runServer(argc - 1, argv + 1, settings);
 }

@@ -5,15 +5,12 @@
 // --wrap=fsync, which sends the platform layer's calls here. The remaining
 // arguments are the server's own.
 #include "platform/Clock.h"
-#include "server/AddonServer.h"
 #include "server/ServerStartup.h"
 #include "settings/Settings.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
-
-AddonServer addonServer;
 
 namespace {
 std::filesystem::path holds;
@@ -39,5 +36,6 @@ int main(int argc, char** argv)
     }
     holds = argv[1];
     argv[1] = argv[0];
-    return runServer(argc - 1, argv + 1, addonServer, settings);
+    Settings settings;
+    return runServer(argc - 1, argv + 1, settings);
 }

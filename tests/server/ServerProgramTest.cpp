@@ -8,6 +8,7 @@
 #include "catalogue/MemoryStream.h"
 #include "client/CatalogueFetcher.h"
 #include "server/AddonServer.h"
+#include "server/BrowserResolver.h"
 #include "support/HttpServerProcess.h"
 #include "support/ZipWriter.h"
 
@@ -188,12 +189,16 @@ TEST(ServerProgram, KeepsSendingWhileFloodedAndBoundsOneAddressToThirtyTwoClient
 
 TEST(ServerThread, ServesOnItsOwnThreadAndIsStoppedByItsDestructor)
 {
-    AddonServer* server = new AddonServer;
+    Bytes block(5 * 256);
+    InfoBlock catalogue;
+    ASSERT_TRUE(splitIntoChunks(block.data(), uint32_t(block.size()), catalogue));
+    ServingConfig config;
+    config.sendDelay = 20;
+    LogQueue logQueue;
+    BrowserResolver browser("", platform::resolveHost, CatalogueService::announceInterval);
+    AddonServer* server = new AddonServer(config, catalogue, logQueue, browser);
     ASSERT_TRUE(server->open(0, 0, platform::ipv4Address(127, 0, 0, 1)));
     uint16_t serverPort = platform::localPort(server->socket);
-    Bytes block(5 * 256);
-    ASSERT_TRUE(splitIntoChunks(block.data(), uint32_t(block.size()), server->infoBlock));
-    server->sendDelay = 20;
     ASSERT_TRUE(server->start());
 
     UdpPeer client;
@@ -201,13 +206,13 @@ TEST(ServerThread, ServesOnItsOwnThreadAndIsStoppedByItsDestructor)
     TempFolder temp;
     std::FILE* console = std::fopen(temp.path("console.txt").c_str(), "w");
     Bytes chunk;
-    for (int32_t k = 0; k < server->infoBlock.chunks.size; ++k) {
+    for (int32_t k = 0; k < catalogue.chunks.size; ++k) {
         ASSERT_TRUE(client.receive(&chunk));
         EXPECT_EQ(chunk[0], k);
-        server->logQueue.printBatch(console);  // the main thread's part, meanwhile
+        logQueue.printBatch(console);  // the main thread's part, meanwhile
     }
     platform::sleepMilliseconds(150);
-    server->logQueue.printBatch(console);
+    logQueue.printBatch(console);
     delete server;  // must stop the loop before its fields go
     std::fclose(console);
 
