@@ -26,7 +26,7 @@ RefString decimalText(uint32_t value)
 
 }  // namespace
 
-AddonServer::AddonServer() : UdpService(-1), receiveBuffer(new (std::nothrow) uint8_t[receiveBufferSize])
+AddonServer::AddonServer() : receiveBuffer(new (std::nothrow) uint8_t[receiveBufferSize])
 {
     if (receiveBuffer == nullptr)
         outOfMemory("receive buffer");
@@ -36,8 +36,7 @@ AddonServer::AddonServer() : UdpService(-1), receiveBuffer(new (std::nothrow) ui
 // logScratch, clients, password, the log queue, the chunks.
 AddonServer::~AddonServer()
 {
-    requestStop();
-    wait(platform::infiniteTimeout);
+    loop.stop();
     delete[] receiveBuffer;
     receiveBuffer = nullptr;
 }
@@ -47,22 +46,33 @@ void AddonServer::log(const char* text)
     logQueue.add(text);
 }
 
-void AddonServer::onRead(int32_t error)
+int32_t AddonServer::sendTo(uint32_t address, uint16_t port, const void* data, int32_t length)
 {
-    handleDatagram(error);
+    return socket.sendTo(address, port, data, length);
 }
 
-void AddonServer::onWrite(int32_t) {}
+int32_t AddonServer::receiveFrom(void* buffer, int32_t capacity, uint32_t* address, uint16_t* port)
+{
+    return socket.receiveFrom(buffer, capacity, address, port);
+}
 
-void AddonServer::onIdle()
+// The handlers below mark the datagram up in place, so it goes into the
+// server's own buffer first.
+void AddonServer::onDatagram(const uint8_t* data, int32_t length, uint32_t address, uint16_t port, uint32_t now)
+{
+    std::memcpy(receiveBuffer, data, size_t(length));
+    handleReceived(length, address, port, now);
+}
+
+void AddonServer::onIdle(uint32_t)
 {
     tick();
 }
 
-void AddonServer::onStart()
+void AddonServer::onStart(uint32_t now)
 {
     log("Server thread says hello\nServer is running\n");
-    lastAnnounceTime = platform::tickCount();
+    lastAnnounceTime = now;
     announce();
 }
 
@@ -72,6 +82,11 @@ void AddonServer::handleDatagram(int32_t)
     uint32_t address = 0;
     uint16_t port = 0;
     int32_t length = receiveFrom(receiveBuffer, receiveBufferSize, &address, &port);
+    handleReceived(length, address, port, now);
+}
+
+void AddonServer::handleReceived(int32_t length, uint32_t address, uint16_t port, uint32_t now)
+{
     if (length < 4) {
         tick();
         return;

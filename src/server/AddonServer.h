@@ -3,7 +3,7 @@
 #include "catalogue/InfoBlock.h"
 #include "foundation/RefString.h"
 #include "foundation/SharedRef.h"
-#include "net/UdpService.h"
+#include "net/DatagramLoop.h"
 #include "server/ClientRecord.h"
 #include "server/LogQueue.h"
 
@@ -19,11 +19,11 @@ struct ClientLimits {
     int32_t queueChunkFactor = 2;       // a queue holds at most this many catalogues
 };
 
-// The add-on catalogue server: the UDP service of the program and the hub
-// of its state. The main thread fills the catalogue and the settings
-// fields, then starts the thread; from then on only the server thread uses
-// them, and the log queue is the one thing both threads touch.
-class AddonServer : public UdpService {
+// The add-on catalogue server: the handler of the program's socket and the
+// hub of its state. The main thread fills the catalogue and the settings
+// fields, opens the socket, then starts the loop's thread; from then on only
+// that thread uses them, and the log queue is the one thing both touch.
+class AddonServer : public DatagramHandler {
 public:
     AddonServer();
     // Stops and waits for the thread first, so that no handler can run on
@@ -33,9 +33,13 @@ public:
     // Queues a console line for the main thread; null queues an empty one.
     void log(const char* text);
 
-    // onRead: receives and handles one datagram (a query, a chunk or resend
+    // Receives and handles one datagram (a query, a chunk or resend
     // request, or the game server's state report).
     void handleDatagram(int32_t error);
+    // Bytes sent or received, or -1. Virtual so that a fuzz program can hand
+    // the handlers datagrams from memory and collect what they send.
+    virtual int32_t sendTo(uint32_t address, uint16_t port, const void* data, int32_t length);
+    virtual int32_t receiveFrom(void* buffer, int32_t capacity, uint32_t* address, uint16_t* port);
     // The index of the record for this client, made when there is none;
     // -1 when making one would pass a limit.
     int32_t findOrAddClient(uint32_t address, uint16_t port);
@@ -49,10 +53,9 @@ public:
     // A dotted address or a resolved name, or 0xFFFFFFFF.
     uint32_t resolveHost(const char* name);
 
-    void onRead(int32_t error) override;
-    void onWrite(int32_t error) override;
-    void onStart() override;
-    void onIdle() override;
+    void onDatagram(const uint8_t* data, int32_t length, uint32_t address, uint16_t port, uint32_t now) override;
+    void onStart(uint32_t now) override;
+    void onIdle(uint32_t now) override;
 
     // Datagram words and fixed numbers of the protocol.
     static constexpr uint32_t receiveBufferSize = 65536;
@@ -96,7 +99,11 @@ public:
     uint32_t lastDropWarningTime = 0;
     bool dropWarningLogged = false;    // lastDropWarningTime means something
 
+    platform::DatagramSocket socket;
+    DatagramLoop loop{socket, *this};
+
 private:
+    void handleReceived(int32_t length, uint32_t address, uint16_t port, uint32_t now);
     bool takeStateReport(int32_t length, uint32_t address, uint32_t now);
     void answerQuery(uint32_t address, uint16_t port, const RefString& ipText, uint32_t now);
     void queueAllChunks(uint32_t address, uint16_t port, const RefString& ipText, uint32_t now);

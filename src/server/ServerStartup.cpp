@@ -6,9 +6,9 @@
 #include "foundation/AsciiText.h"
 #include "foundation/ConsoleOutput.h"
 #include "platform/Clock.h"
+#include "platform/DatagramSocket.h"
 #include "platform/FileSystem.h"
 #include "platform/StopSignal.h"
-#include "platform/WaitResult.h"
 #include "server/AddonServer.h"
 #include "server/WireFormat.h"
 #include "settings/Settings.h"
@@ -75,7 +75,7 @@ bool openServerPort(AddonServer& server, int32_t gamePort)
 {
     int32_t first = gamePort + udpPortOffset;
     int32_t fallback = gamePort + fallbackPortOffset;
-    if (server.open(0, static_cast<uint16_t>(first), 0)) {
+    if (server.socket.open(0, static_cast<uint16_t>(first))) {
         say("UDP port %d opened\n", first);
         return true;
     }
@@ -84,7 +84,7 @@ bool openServerPort(AddonServer& server, int32_t gamePort)
         return false;
     }
     say("Warning: Could not bind to port %d. Trying alternative port at %d.\n", first, fallback);
-    if (server.open(0, static_cast<uint16_t>(fallback), 0)) {
+    if (server.socket.open(0, static_cast<uint16_t>(fallback))) {
         say("UDP port %d opened\n", fallback);
         return true;
     }
@@ -99,8 +99,7 @@ void runConsoleLoop(AddonServer& server)
         bool stopping = platform::stopSignalled();
         if (stopping) {
             // The thread must be gone before anything of the server goes.
-            server.requestStop();
-            server.wait(platform::infiniteTimeout);
+            server.loop.stop();
         }
         server.logQueue.printBatch(stdout);
         if (stopping)
@@ -123,20 +122,17 @@ int runServer(int argc, char** argv, AddonServer& server, Settings& settings)
     int32_t gamePort = checkedGamePort(settings.gamePort.c_str());
     if (gamePort < 0)
         return -1;
-    if (!startWinsock(2, 2)) {
+    if (!platform::startWinsock()) {
         say("Error: Winsock 2.2 failed to initialize\n");
         return -1;
     }
     server.gamePortNumber = static_cast<uint16_t>(gamePort);
-    if (!openServerPort(server, gamePort)) {
-        cleanupWinsock();
+    if (!openServerPort(server, gamePort))
         return -1;
-    }
     say("Starting server thread, init-thread says bye.\n");
     platform::catchStopSignals();
-    server.start();
+    server.loop.start();
     runConsoleLoop(server);
-    server.close();
-    cleanupWinsock();
+    server.socket.close();
     return 0;
 }

@@ -25,8 +25,8 @@ protected:
     {
         fakeNow = 5000000;
         platform::setTickSource(fakeTicks);
-        ASSERT_TRUE(server.open(0, 0, platform::ipv4Address(127, 0, 0, 1)));
-        serverPort = platform::localPort(server.socket);
+        ASSERT_TRUE(server.socket.open(platform::ipv4Address(127, 0, 0, 1), 0));
+        serverPort = server.socket.localPort();
         Bytes block(2 * 256 + 10);  // three chunks, each with bytes of its own
         for (size_t i = 0; i < block.size(); ++i)
             block[i] = uint8_t(i * 7);
@@ -48,7 +48,7 @@ protected:
     void deliver(const UdpPeer& peer, const Bytes& datagram)
     {
         ASSERT_TRUE(peer.send(serverPort, datagram));
-        ASSERT_EQ(platform::waitUntilReadable(server.socket, 2000), platform::SocketWait::readable);
+        ASSERT_EQ(platform::waitForDatagrams(&server.socket, 1, nullptr, 2000), platform::WaitOutcome::datagrams);
         server.handleDatagram(0);
     }
 
@@ -332,7 +332,7 @@ TEST_F(ServerTest, PollsTheGameServerAndForgetsAStateThatIsNoLongerReported)
 
 TEST_F(ServerTest, AnnouncesAtStartAndEveryFifteenMinutesWhenEnabled)
 {
-    server.onStart();
+    server.onStart(fakeNow);
     EXPECT_EQ(takeLog(), Lines{"Server thread says hello\nServer is running\n"});
     fakeNow += 900001;
     server.tick();
@@ -344,7 +344,7 @@ TEST_F(ServerTest, AnnouncesAtStartAndEveryFifteenMinutesWhenEnabled)
     server.announceEnabled = true;
     server.browserServer = "127.0.0.3";
     server.gamePortNumber = 2302;
-    server.onStart();
+    server.onStart(fakeNow);
     EXPECT_EQ(server.lastAnnounceTime, fakeNow);
     Bytes datagram;
     ASSERT_TRUE(browser.receive(&datagram));

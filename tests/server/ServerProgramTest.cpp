@@ -189,12 +189,12 @@ TEST(ServerProgram, KeepsSendingWhileFloodedAndBoundsOneAddressToThirtyTwoClient
 TEST(ServerThread, ServesOnItsOwnThreadAndIsStoppedByItsDestructor)
 {
     AddonServer* server = new AddonServer;
-    ASSERT_TRUE(server->open(0, 0, platform::ipv4Address(127, 0, 0, 1)));
-    uint16_t serverPort = platform::localPort(server->socket);
+    ASSERT_TRUE(server->socket.open(platform::ipv4Address(127, 0, 0, 1), 0));
+    uint16_t serverPort = server->socket.localPort();
     Bytes block(5 * 256);
     ASSERT_TRUE(splitIntoChunks(block.data(), uint32_t(block.size()), server->infoBlock));
     server->sendDelay = 20;
-    ASSERT_TRUE(server->start());
+    ASSERT_TRUE(server->loop.start());
 
     UdpPeer client;
     ASSERT_TRUE(client.send(serverPort, chunkRequest()));
