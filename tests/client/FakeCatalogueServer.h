@@ -75,7 +75,8 @@ private:
         std::vector<uint8_t> buffer(65536);
         uint32_t lastPass = platform::tickCount();
         while (!stopping) {
-            if (platform::waitForDatagrams(&socket, 1, nullptr, setup.sendDelayMs) == platform::WaitOutcome::datagrams) {
+            platform::WaitOutcome outcome = platform::waitForDatagrams(&socket, 1, nullptr, setup.sendDelayMs);
+            if (outcome == platform::WaitOutcome::datagrams) {
                 int32_t size = socket.receiveFrom(buffer.data(), 65536, &clientAddress, &clientPort);
                 if (size >= 4)
                     handle(buffer.data(), size);
