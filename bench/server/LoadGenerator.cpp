@@ -14,8 +14,7 @@
 #include "catalogue/InfoBlock.h"
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
-#include "platform/SocketSetWait.h"
-#include "platform/UdpSocket.h"
+#include "platform/DatagramSocket.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,7 +24,7 @@
 
 namespace {
 
-using Socket = platform::SocketHandle;
+using Sockets = std::vector<platform::DatagramSocket>;
 const uint32_t loopback = platform::ipv4Address(127, 0, 0, 1);
 
 // Client number i on 127.x.y.z, perAddress clients to an address.
@@ -35,29 +34,22 @@ uint32_t clientAddress(int32_t i, int32_t perAddress)
     return platform::ipv4Address(127, uint8_t(n / 62500), uint8_t(n / 250 % 250), uint8_t(1 + n % 250));
 }
 
-std::vector<Socket> openClients(int32_t count, int32_t perAddress)
+// Closed as the vector goes.
+Sockets openClients(int32_t count, int32_t perAddress)
 {
-    std::vector<Socket> sockets;
+    Sockets sockets(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) {
-        Socket s = platform::openSocket(platform::SocketKind::datagram);
-        if (s == platform::invalidSocket || platform::bindSocket(s, clientAddress(i, perAddress), 0) != 0) {
+        if (!sockets[i].open(clientAddress(i, perAddress), 0)) {
             std::fprintf(stderr, "cannot open client socket %d\n", i);
             std::exit(1);
         }
-        sockets.push_back(s);
     }
     return sockets;
 }
 
-void closeAll(const std::vector<Socket>& sockets)
+void send(platform::DatagramSocket& s, uint16_t port, const uint8_t* bytes, int32_t length)
 {
-    for (Socket s : sockets)
-        platform::closeSocket(s);
-}
-
-void send(Socket s, uint16_t port, const uint8_t* bytes, int32_t length)
-{
-    platform::sendTo(s, loopback, port, bytes, length);
+    s.sendTo(loopback, port, bytes, length);
 }
 
 const uint8_t query[5] = {0x0F, 0x04, 0, 0, 0};  // version 1039, no password
@@ -82,18 +74,18 @@ int runQueries(uint16_t port, uint32_t duration)
 {
     const int32_t senders = 4;
     const int32_t window = 16;
-    std::vector<Socket> sockets = openClients(senders, senders);
+    Sockets sockets = openClients(senders, senders);
     std::vector<uint8_t> ready(senders);
     uint8_t buffer[2048];
     uint64_t answers = 0;
     uint32_t start = platform::tickCount();
     while (platform::tickCount() - start < duration) {
-        int32_t n = platform::waitForReadableSockets(sockets.data(), senders, 50, ready.data());
+        platform::WaitOutcome n = platform::waitForDatagrams(sockets.data(), senders, nullptr, 50, ready.data());
         for (int32_t i = 0; i < senders; ++i) {
-            if (n == 0) {  // the window was lost: fill it again
+            if (n == platform::WaitOutcome::timedOut) {  // the window was lost: fill it again
                 for (int32_t k = 0; k < window; ++k)
                     send(sockets[i], port, query, sizeof query);
-            } else if (ready[i] && platform::receiveFrom(sockets[i], buffer, sizeof buffer, nullptr, nullptr) == 12) {
+            } else if (ready[i] && sockets[i].receiveFrom(buffer, sizeof buffer, nullptr, nullptr) == 12) {
                 ++answers;
                 send(sockets[i], port, query, sizeof query);
             }
@@ -102,7 +94,6 @@ int runQueries(uint16_t port, uint32_t duration)
     uint32_t elapsed = platform::tickCount() - start;
     std::printf("answers %llu milliseconds %u rate %.0f\n", (unsigned long long)answers, elapsed,
                 answers * 1000.0 / elapsed);
-    closeAll(sockets);
     return 0;
 }
 
@@ -117,7 +108,7 @@ struct Fetch {
 // Asks again for what a client silent for two seconds still misses: its
 // queue at the server has run empty. With nothing at all, the request
 // itself was lost.
-int32_t resendMissing(Fetch& fetch, Socket s, uint16_t port, uint32_t now)
+int32_t resendMissing(Fetch& fetch, platform::DatagramSocket& s, uint16_t port, uint32_t now)
 {
     fetch.lastHeard = now;
     if (fetch.count == 0) {
@@ -138,7 +129,7 @@ int32_t resendMissing(Fetch& fetch, Socket s, uint16_t port, uint32_t now)
 
 int runFanout(uint16_t port, int32_t clients, int32_t chunks)
 {
-    std::vector<Socket> sockets = openClients(clients, 25);
+    Sockets sockets = openClients(clients, 25);
     std::vector<Fetch> fetches(static_cast<size_t>(clients));
     std::vector<uint8_t> ready(static_cast<size_t>(clients));
     uint8_t buffer[2048];
@@ -154,12 +145,12 @@ int runFanout(uint16_t port, int32_t clients, int32_t chunks)
     uint32_t start = platform::tickCount();
     uint32_t limit = uint32_t(chunks) * 200 * 3 + 10000;
     while (done < clients && platform::tickCount() - start < limit) {
-        int32_t n = platform::waitForReadableSockets(sockets.data(), clients, 100, ready.data());
+        platform::WaitOutcome n = platform::waitForDatagrams(sockets.data(), clients, nullptr, 100, ready.data());
         uint32_t now = platform::tickCount();
         for (int32_t i = 0; i < clients; ++i) {
             Fetch& fetch = fetches[i];
-            if (n > 0 && ready[i]) {
-                int32_t length = platform::receiveFrom(sockets[i], buffer, sizeof buffer, nullptr, nullptr);
+            if (n == platform::WaitOutcome::datagrams && ready[i]) {
+                int32_t length = sockets[i].receiveFrom(buffer, sizeof buffer, nullptr, nullptr);
                 int32_t index = length >= 7 ? buffer[0] | buffer[1] << 8 : -1;
                 fetch.lastHeard = now;
                 if (index >= 0 && index < chunks && !fetch.got[index]) {
@@ -184,21 +175,19 @@ int runFanout(uint16_t port, int32_t clients, int32_t chunks)
     uint32_t worst = times.empty() ? 0 : times.back();
     std::printf("completed %zu of %d median %u worst %u resends %lld\n", times.size(), clients, median, worst,
                 (long long)resends);
-    closeAll(sockets);
     return times.size() == size_t(clients) ? 0 : 1;
 }
 
 int runChunkFlood(uint16_t port, int32_t count, int32_t rounds)
 {
-    std::vector<Socket> sockets = openClients(count, 40);  // more than a record's worth per address
+    Sockets sockets = openClients(count, 40);  // more than a record's worth per address
     for (int32_t r = 0; r < rounds; ++r) {
-        for (Socket s : sockets)
+        for (platform::DatagramSocket& s : sockets)
             send(s, port, chunkRequest, sizeof chunkRequest);
         platform::sleepMilliseconds(20);
     }
     std::printf("sent %lld chunk requests from %d ports\n", (long long)count * rounds, count);
     platform::sleepMilliseconds(500);  // let the server take the tail of the flood
-    closeAll(sockets);
     return 0;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UdpSocket.h"
+#include "platform/DatagramSocket.h"
 
 #include <cstdint>
 #include <vector>
@@ -10,7 +10,6 @@
 class ServerLink {
 public:
     ServerLink(uint32_t address, uint16_t port);  // address in network byte order
-    ~ServerLink();
     ServerLink(const ServerLink&) = delete;
     ServerLink& operator=(const ServerLink&) = delete;
 
@@ -27,5 +26,5 @@ public:
 private:
     uint32_t address;
     uint16_t port;
-    platform::SocketHandle socket = platform::invalidSocket;
+    platform::DatagramSocket socket;
 };

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "catalogue/InfoBlock.h"
-#include "net/UdpService.h"
+#include "net/DatagramLoop.h"
+#include "platform/DatagramSocket.h"
 #include "server/BrowserResolver.h"
 #include "server/CatalogueService.h"
 #include "server/LogQueue.h"
@@ -14,32 +15,35 @@
 // time, what it sends goes out of the socket, and what it logs onto the
 // log queue for the main thread. Everything here runs on the serving
 // thread, except the browser server's lookups, which never do.
-class AddonServer : public UdpService, private ServiceOutput {
+class AddonServer : public DatagramHandler, private ServiceOutput {
 public:
     // The catalogue, the log queue and the resolver must outlive the server.
     AddonServer(const ServingConfig& config, const InfoBlock& catalogue, LogQueue& logQueue,
                 const BrowserResolver& browser);
-    // Stops and waits for the thread first, so that no handler can run on
-    // members that are being released.
+    // Stops the serving thread first, so that no handler runs on members
+    // that are being released.
     ~AddonServer() override;
 
-    void onStart(uint32_t now);
-    void onDatagram(const uint8_t* data, int32_t length, uint32_t address, uint16_t port, uint32_t now);
-    void onIdle(uint32_t now);  // at least every 100 ms
+    // Binds the server's socket; false when the port is held.
+    bool open(uint32_t address, uint16_t port) { return socket.open(address, port); }
+    uint16_t localPort() const { return socket.localPort(); }
+    // The serving thread; false when it already runs.
+    bool start() { return loop.start(); }
+    // Ends the serving thread and waits for it.
+    void stop() { loop.stop(); }
+    void close() { socket.close(); }
 
-    static constexpr int32_t receiveBufferSize = 65536;
+    void onStart(uint32_t now) override;
+    void onDatagram(const uint8_t* data, int32_t length, uint32_t address, uint16_t port, uint32_t now) override;
+    void onIdle(uint32_t now) override;
 
 private:
-    // The serving loop's calls, handed on with the time.
-    void onStart() override;
-    void onRead(int32_t error) override;
-    void onIdle() override;
-
     void send(uint32_t address, uint16_t port, const uint8_t* data, int32_t length) override;
     void log(const char* text) override;
 
     LogQueue& logQueue;
     const BrowserResolver& browser;
     CatalogueService service;
-    uint8_t* receiveBuffer;
+    platform::DatagramSocket socket;
+    DatagramLoop loop{socket, *this};
 };

@@ -1,18 +1,23 @@
 #include "server/BrowserResolver.h"
 
 #include "platform/HostResolver.h"
-#include "platform/NativeEvent.h"
-#include "platform/WaitResult.h"
 
-BrowserResolver::BrowserResolver(const RefString& name, Lookup lookup, uint32_t refreshMs)
-    : name(name), lookup(lookup), refreshMs(refreshMs), address(platform::noAddress)
+#include <chrono>
+
+BrowserResolver::BrowserResolver(std::string name, Lookup lookup, uint32_t refreshMs)
+    : name(std::move(name)), lookup(lookup), refreshMs(refreshMs), address(platform::noAddress)
 {
 }
 
 BrowserResolver::~BrowserResolver()
 {
-    requestStop();
-    wait(platform::infiniteTimeout);
+    {
+        std::lock_guard<std::mutex> hold(stopLock);
+        stopping = true;
+    }
+    stopAsked.notify_all();
+    if (thread.joinable())
+        thread.join();
 }
 
 void BrowserResolver::resolveNow()
@@ -24,15 +29,16 @@ void BrowserResolver::resolveNow()
 
 void BrowserResolver::refreshInBackground()
 {
-    start();
+    if (!thread.joinable())
+        thread = std::thread(&BrowserResolver::refreshUntilStopped, this);
 }
 
-void BrowserResolver::run()
+void BrowserResolver::refreshUntilStopped()
 {
-    for (;;) {
-        platform::waitForEvents(&wakeEvent.handle, 1, refreshMs);  // requestStop sets it
-        if (stopRequested.load())
-            return;
+    std::unique_lock<std::mutex> hold(stopLock);
+    while (!stopAsked.wait_for(hold, std::chrono::milliseconds(refreshMs), [this] { return stopping; })) {
+        hold.unlock();
         resolveNow();
+        hold.lock();
     }
 }

@@ -7,10 +7,10 @@
 #include "foundation/AsciiText.h"
 #include "foundation/ConsoleOutput.h"
 #include "platform/Clock.h"
+#include "platform/DatagramSocket.h"
 #include "platform/FileSystem.h"
 #include "platform/HostResolver.h"
 #include "platform/StopSignal.h"
-#include "platform/WaitResult.h"
 #include "server/AddonServer.h"
 #include "server/BrowserResolver.h"
 #include "server/CatalogueService.h"
@@ -83,7 +83,7 @@ bool openServerPort(AddonServer& server, int32_t gamePort)
 {
     int32_t first = gamePort + wire::kServerPortOffset;
     int32_t fallback = gamePort + wire::kFallbackPortOffset;
-    if (server.open(0, static_cast<uint16_t>(first), 0)) {
+    if (server.open(0, static_cast<uint16_t>(first))) {
         say("UDP port %d opened\n", first);
         return true;
     }
@@ -92,7 +92,7 @@ bool openServerPort(AddonServer& server, int32_t gamePort)
         return false;
     }
     say("Warning: Could not bind to port %d. Trying alternative port at %d.\n", first, fallback);
-    if (server.open(0, static_cast<uint16_t>(fallback), 0)) {
+    if (server.open(0, static_cast<uint16_t>(fallback))) {
         say("UDP port %d opened\n", fallback);
         return true;
     }
@@ -105,11 +105,8 @@ void runConsoleLoop(AddonServer& server, LogQueue& logQueue)
     for (;;) {
         platform::sleepMilliseconds(consolePassMilliseconds);
         bool stopping = platform::stopSignalled();
-        if (stopping) {
-            // The thread must be gone before anything of the server goes.
-            server.requestStop();
-            server.wait(platform::infiniteTimeout);
-        }
+        if (stopping)
+            server.stop();  // the thread must be gone before anything of the server goes
         logQueue.printBatch(stdout);
         if (stopping)
             break;
@@ -128,7 +125,7 @@ namespace {
 int serve(const Settings& settings, const InfoBlock& catalogue, int32_t gamePort)
 {
     LogQueue logQueue;
-    BrowserResolver browser(settings.browserServer, platform::resolveHost, CatalogueService::announceInterval);
+    BrowserResolver browser(settings.browserServer.c_str(), platform::resolveHost, CatalogueService::announceInterval);
     AddonServer server(servingConfig(settings, gamePort), catalogue, logQueue, browser);
     if (!openServerPort(server, gamePort))
         return -1;
@@ -158,11 +155,9 @@ int runServer(int argc, char** argv, Settings& settings)
     int32_t gamePort = checkedGamePort(settings.gamePort.c_str());
     if (gamePort < 0)
         return -1;
-    if (!startWinsock(2, 2)) {
+    if (!platform::startWinsock()) {
         say("Error: Winsock 2.2 failed to initialize\n");
         return -1;
     }
-    int result = serve(settings, catalogue, gamePort);
-    cleanupWinsock();
-    return result;
+    return serve(settings, catalogue, gamePort);
 }

@@ -2,8 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
-#include "platform/SocketWait.h"
-#include "platform/UdpSocket.h"
+#include "platform/DatagramSocket.h"
 
 #include <atomic>
 #include <cstdint>
@@ -44,16 +43,14 @@ class FakeCatalogueServer {
 public:
     explicit FakeCatalogueServer(FakeServerSetup setup) : setup(std::move(setup))
     {
-        socket = platform::openSocket(platform::SocketKind::datagram);
-        platform::bindSocket(socket, platform::ipv4Address(127, 0, 0, 1), 0);
-        boundPort = platform::localPort(socket);
+        socket.open(platform::ipv4Address(127, 0, 0, 1), 0);
+        boundPort = socket.localPort();
         thread = std::thread([this] { run(); });
     }
     ~FakeCatalogueServer()
     {
         stopping = true;
         thread.join();
-        platform::closeSocket(socket);
     }
     FakeCatalogueServer(const FakeCatalogueServer&) = delete;
     FakeCatalogueServer& operator=(const FakeCatalogueServer&) = delete;
@@ -78,8 +75,9 @@ private:
         std::vector<uint8_t> buffer(65536);
         uint32_t lastPass = platform::tickCount();
         while (!stopping) {
-            if (platform::waitUntilReadable(socket, setup.sendDelayMs) == platform::SocketWait::readable) {
-                int32_t size = platform::receiveFrom(socket, buffer.data(), 65536, &clientAddress, &clientPort);
+            platform::WaitOutcome outcome = platform::waitForDatagrams(&socket, 1, nullptr, setup.sendDelayMs);
+            if (outcome == platform::WaitOutcome::datagrams) {
+                int32_t size = socket.receiveFrom(buffer.data(), 65536, &clientAddress, &clientPort);
                 if (size >= 4)
                     handle(buffer.data(), size);
             }
@@ -121,7 +119,7 @@ private:
             putLe(reply, setup.stateAgeMs, 4);
             putLe(reply, setup.gameState, 2);
         }
-        platform::sendTo(socket, clientAddress, clientPort, reply.data(), static_cast<int32_t>(reply.size()));
+        socket.sendTo(clientAddress, clientPort, reply.data(), static_cast<int32_t>(reply.size()));
     }
 
     void sendNext()
@@ -137,11 +135,11 @@ private:
             return;
         if (first && setup.corruptFirst.count(index) != 0)
             datagram[2] ^= 0x5A;
-        platform::sendTo(socket, clientAddress, clientPort, datagram.data(), static_cast<int32_t>(datagram.size()));
+        socket.sendTo(clientAddress, clientPort, datagram.data(), static_cast<int32_t>(datagram.size()));
     }
 
     FakeServerSetup setup;
-    platform::SocketHandle socket;
+    platform::DatagramSocket socket;
     uint16_t boundPort = 0;
     uint32_t clientAddress = 0;  // the sender of the last datagram
     uint16_t clientPort = 0;

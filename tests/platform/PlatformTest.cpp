@@ -1,19 +1,15 @@
 // The calls the rest of the system makes through src/platform, on both
-// implementations: events, threads, locks, datagram sockets tied to events
-// and name resolution.
+// implementations: locks, datagram sockets, the wait on them and name
+// resolution.
 #include "platform/Clock.h"
+#include "platform/DatagramSocket.h"
 #include "platform/HostResolver.h"
-#include "platform/NativeEvent.h"
-#include "platform/NativeThread.h"
-#include "platform/NetworkEvents.h"
 #include "platform/RecursiveLock.h"
-#include "platform/SocketWait.h"
-#include "platform/UdpSocket.h"
-#include "platform/Winsock.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 using namespace platform;
 
@@ -34,194 +30,100 @@ TEST(HostResolver, ReadsDottedTextAsInetAddrDoesAndResolvesLocalNames)
     char text[addressTextSize];
     addressToText(ipv4Address(255, 255, 255, 254), text);
     EXPECT_STREQ(text, "255.255.255.254");
-
-    EXPECT_EQ(cleanupWinsock(), -1);
-    EXPECT_FALSE(startWinsock(0x0200));  // major 0, minor 2
-    EXPECT_TRUE(startWinsock(0x0202));
-    EXPECT_TRUE(startWinsock(0x0101));
-    EXPECT_EQ(cleanupWinsock(), 0);
-    EXPECT_EQ(cleanupWinsock(), 0);
-    EXPECT_EQ(cleanupWinsock(), -1);
+    EXPECT_TRUE(startWinsock());
 }
-
-// Signalled is a state, not a count; among several the lowest index wins.
-TEST(NativeEvent, WaitsTakeAutoResetEventsLowestIndexFirstAndBadListsFail)
-{
-    EventHandle events[3] = {createEvent(false, true), createEvent(false, false), createEvent(false, false)};
-    EXPECT_EQ(waitForEvents(events, 1, 0), 0u);
-    EXPECT_EQ(waitForEvents(events, 1, 0), waitTimeout);
-    setEvent(events[0]);
-    resetEvent(events[0]);
-    setEvent(events[2]);
-    setEvent(events[1]);
-    setEvent(events[1]);
-    EXPECT_EQ(waitForEvents(events, 3, 0), 1u);
-    EXPECT_EQ(waitForEvents(events, 3, 0), 2u);
-    EXPECT_EQ(waitForEvents(events, 3, 0), waitTimeout);
-    EXPECT_EQ(waitForEvents(events, 0, 0), waitFailed);
-    EXPECT_EQ(waitForEvents(nullptr, 1, 0), waitFailed);
-    EventHandle withNull[2] = {events[0], nullptr};
-    EXPECT_EQ(waitForEvents(withNull, 2, 0), waitFailed);
-    for (EventHandle event : events)
-        closeEvent(event);
-    setEvent(nullptr);
-    closeEvent(nullptr);
-}
-
-struct Contender {
-    RecursiveLock* lock;
-    std::atomic<bool> entered{false};
-    static uint32_t run(void* raw)
-    {
-        auto* self = static_cast<Contender*>(raw);
-        self->lock->enter();
-        self->entered.store(true);
-        self->lock->leave();
-        return 0;
-    }
-};
 
 TEST(RecursiveLock, HolderReentersAndOthersWaitForTheLastLeave)
 {
     RecursiveLock lock;
     lock.enter();
     lock.enter();
-    Contender contender{&lock};
-    ThreadHandle thread = createThread(Contender::run, &contender, nullptr);
-    ASSERT_NE(thread, nullptr);
+    std::atomic<bool> tried{false}, entered{false};
+    std::thread contender([&] {
+        tried.store(true);
+        lock.enter();
+        entered.store(true);
+        lock.leave();
+    });
     lock.leave();
-    EXPECT_EQ(waitForThread(thread, 40), waitTimeout);
-    EXPECT_FALSE(contender.entered.load());
+    while (!tried.load())
+        std::this_thread::yield();
+    sleepMilliseconds(40);  // time to pass a lock that did not hold
+    EXPECT_FALSE(entered.load());
     lock.leave();
-    EXPECT_EQ(waitForThread(thread, infiniteTimeout), waitObject0);
-    EXPECT_TRUE(contender.entered.load());
-    closeThreadHandle(thread);
+    contender.join();
+    EXPECT_TRUE(entered.load());
 }
 
-TEST(UdpSocket, HeldPortsFailedReceivesAndBadArgumentsAreRefused)
+TEST(DatagramSocket, HeldPortsEmptyReceivesAndBadArgumentsAreRefused)
 {
-    SocketHandle socket = openSocket(SocketKind::datagram), second = openSocket(SocketKind::datagram);
-    ASSERT_EQ(bindSocket(socket, loopback, 0), 0);
-    EXPECT_EQ(bindSocket(second, loopback, localPort(socket)), -1);
-    EXPECT_EQ(bindSocket(second, 0, localPort(socket)), -1);  // any address overlaps loopback
-    ASSERT_EQ(selectNetworkEvents(socket, nullptr, 0), 0);  // non-blocking now
-    char buffer[8];
+    DatagramSocket socket, second;
+    uint8_t buffer[8];
+    EXPECT_EQ(socket.localPort(), 0);
+    EXPECT_EQ(socket.sendTo(loopback, 9, buffer, 4), -1);  // nothing open
+    ASSERT_TRUE(socket.open(loopback, 0));
+    EXPECT_FALSE(second.open(loopback, socket.localPort()));
+    EXPECT_FALSE(second.open(0, socket.localPort()));  // any address overlaps loopback
+    EXPECT_FALSE(second.isOpen());
     uint32_t from = 0xDEADBEEF;
     uint16_t fromPort = 7;
-    EXPECT_EQ(receiveFrom(socket, buffer, sizeof buffer, &from, &fromPort), -1);
+    EXPECT_EQ(socket.receiveFrom(buffer, sizeof buffer, &from, &fromPort), -1);  // at once
     EXPECT_EQ(from, 0u);
     EXPECT_EQ(fromPort, 0);
-    EXPECT_EQ(receiveFrom(socket, buffer, -1, &from, &fromPort), -1);
-    EXPECT_EQ(receiveFrom(socket, nullptr, 8, nullptr, nullptr), -1);
-    EXPECT_EQ(sendTo(socket, loopback, 9, nullptr, 4), -1);
-    EXPECT_EQ(sendTo(socket, loopback, 9, buffer, -2), -1);
-    EXPECT_EQ(closeSocket(socket), 0);
-    EXPECT_EQ(closeSocket(second), 0);
-    EXPECT_EQ(closeSocket(invalidSocket), -1);
-    EXPECT_FALSE(isStreamSocket(invalidSocket));
-    EXPECT_EQ(localPort(invalidSocket), 0);
+    EXPECT_EQ(socket.receiveFrom(buffer, -1, &from, &fromPort), -1);
+    EXPECT_EQ(socket.receiveFrom(nullptr, 8, nullptr, nullptr), -1);
+    EXPECT_EQ(socket.sendTo(loopback, 9, nullptr, 4), -1);
+    EXPECT_EQ(socket.sendTo(loopback, 9, buffer, -2), -1);
+    socket.close();
+    EXPECT_FALSE(socket.isOpen());
+    EXPECT_TRUE(second.open(loopback, 0));
 }
 
-// A datagram socket tied to an event, and a peer that sends to it.
-class TiedSocket : public ::testing::Test {
+// Two sockets, a wake-up and a peer that sends to the second socket.
+class Wait : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(bindSocket(socket, loopback, 0), 0);
-        ASSERT_EQ(bindSocket(peer, loopback, 0), 0);
-        ASSERT_EQ(selectNetworkEvents(socket, event, allNetworkEvents), 0);
+        for (DatagramSocket& socket : sockets)
+            ASSERT_TRUE(socket.open(loopback, 0));
+        ASSERT_TRUE(peer.open(loopback, 0));
     }
-    void TearDown() override
-    {
-        closeSocket(socket);
-        closeSocket(peer);
-        closeEvent(event);
-    }
-    void send(int count)
-    {
-        for (int i = 0; i < count; ++i)
-            ASSERT_EQ(sendTo(peer, loopback, localPort(socket), "ping", 4), 4);
-    }
-    uint32_t enumerate()
-    {
-        NetworkEvents record;
-        EXPECT_EQ(enumNetworkEvents(socket, &record), 0);
-        return record.events;
-    }
-    int32_t receive()
-    {
-        char buffer[16];
-        uint32_t from = 0;
-        int32_t n = receiveFrom(socket, buffer, sizeof buffer, &from, nullptr);
-        EXPECT_TRUE(n < 0 || from == loopback);
-        return n;
-    }
+    WaitOutcome waitBoth(uint32_t timeoutMs) { return waitForDatagrams(sockets, 2, &wake, timeoutMs, ready); }
 
-    SocketHandle socket = openSocket(SocketKind::datagram), peer = openSocket(SocketKind::datagram);
-    EventHandle event = createEvent(false, false);
+    DatagramSocket sockets[2], peer;
+    WakeSignal wake;
+    uint8_t ready[2] = {9, 9};
 };
 
-// A socket with a datagram waiting counts as a signalled event: beside a
-// signalled event of a higher index it wins the wait, whether or not a wait
-// has seen the datagram yet. A fresh tie reports writing once.
-TEST_F(TiedSocket, WaitingDatagramWinsOverALaterSignalledEventUntilUntied)
+// Datagrams win over a wake-up, which waits for the next wait; signals do
+// not add up; a datagram cut to the buffer still leaves its sender.
+TEST_F(Wait, DatagramsComeFirstThenOneWakeUpThenTheTimeOut)
 {
-    ASSERT_EQ(waitForEvents(&event, 1, 1000), 0u);
-    ASSERT_EQ(enumerate(), static_cast<uint32_t>(networkWrite));
-    send(2);
-    ASSERT_EQ(waitForEvents(&event, 1, 1000), 0u);
-    ASSERT_EQ(enumerate(), static_cast<uint32_t>(networkRead));
-    ASSERT_EQ(receive(), 4);  // one still waits
-    EventHandle other = createEvent(false, true);
-    EventHandle both[2] = {event, other};
-    EXPECT_EQ(waitForEvents(both, 2, 0), 0u);
-    EXPECT_EQ(enumerate(), static_cast<uint32_t>(networkRead));
-    ASSERT_EQ(receive(), 4);
-    EXPECT_EQ(waitForEvents(both, 2, 0), 1u);  // nothing waits now
-    closeEvent(other);
-
-    ASSERT_EQ(selectNetworkEvents(socket, nullptr, 0), 0);
-    send(1);
-    EXPECT_EQ(waitForEvents(&event, 1, 30), waitTimeout);
-    EXPECT_EQ(receive(), 4);
-    EXPECT_EQ(receive(), -1);  // still non-blocking
-    ASSERT_EQ(closeSocket(socket), 0);
-    socket = invalidSocket;
-    NetworkEvents record;
-    EXPECT_EQ(enumNetworkEvents(invalidSocket, &record), -1);
+    EXPECT_EQ(waitBoth(0), WaitOutcome::timedOut);
+    ASSERT_EQ(peer.sendTo(loopback, sockets[1].localPort(), "ping", 4), 4);
+    wake.signal();
+    wake.signal();
+    ASSERT_EQ(waitBoth(1000), WaitOutcome::datagrams);
+    EXPECT_EQ(ready[0], 0);
+    EXPECT_EQ(ready[1], 1);
+    uint8_t buffer[2];
+    uint32_t from = 0;
+    uint16_t fromPort = 0;
+    EXPECT_EQ(sockets[1].receiveFrom(buffer, sizeof buffer, &from, &fromPort), 2);
+    EXPECT_EQ(from, loopback);
+    EXPECT_EQ(fromPort, peer.localPort());
+    EXPECT_EQ(waitBoth(1000), WaitOutcome::woken);
+    EXPECT_EQ(waitBoth(0), WaitOutcome::timedOut);
+    EXPECT_EQ(waitForDatagrams(sockets, 1, nullptr, 0), WaitOutcome::timedOut);
+    sockets[0].close();
+    EXPECT_EQ(waitBoth(0), WaitOutcome::failed);
 }
 
-TEST_F(TiedSocket, EnumerationSeesDatagramsThatArrivedWithoutAWait)
+TEST_F(Wait, ASignalFromAnotherThreadEndsAWaitWithoutLimit)
 {
-    send(1);
-    uint32_t seen = 0;
-    EventHandle pause = createEvent(false, false);
-    for (int i = 0; i < 200 && (seen & networkRead) == 0; ++i) {
-        seen |= enumerate();
-        waitForEvents(&pause, 1, 5);  // the datagram may not be queued yet
-    }
-    closeEvent(pause);
-    EXPECT_EQ(seen, static_cast<uint32_t>(networkRead | networkWrite));
-    EXPECT_EQ(receive(), 4);
-}
-
-TEST_F(TiedSocket, ClosingATiedEventLeavesTheSocketUsable)
-{
-    closeEvent(event);
-    event = nullptr;
-    send(1);
-    EXPECT_TRUE(waitUntilReadable(socket, 1000) == SocketWait::readable);
-    EXPECT_EQ(receive(), 4);
-    EXPECT_EQ(enumerate(), 0u);
-
-    SocketHandle stream = openSocket(SocketKind::stream);  // reports nothing
-    EventHandle streamEvent = createEvent(false, false);
-    ASSERT_EQ(selectNetworkEvents(stream, streamEvent, allNetworkEvents), 0);
-    EXPECT_EQ(waitForEvents(&streamEvent, 1, 30), waitTimeout);
-    EXPECT_EQ(selectNetworkEvents(stream, nullptr, allNetworkEvents), -1);
-    closeSocket(stream);
-    EXPECT_EQ(selectNetworkEvents(stream, streamEvent, allNetworkEvents), -1);  // closed now
-    closeEvent(streamEvent);
+    std::thread signaller([this] { wake.signal(); });
+    EXPECT_EQ(waitForDatagrams(sockets, 2, &wake, 0xFFFFFFFFu), WaitOutcome::woken);
+    signaller.join();
 }
 
 }  // namespace

@@ -59,10 +59,9 @@ uint32_t scriptedLookup(const char*)
 class RecordingServer : public AddonServer {
 public:
     using AddonServer::AddonServer;
-    int32_t sendTo(uint32_t address, uint16_t port, const void* data, int32_t length) override
+    void send(uint32_t address, uint16_t port, const uint8_t* data, int32_t length) override
     {
-        out.send(address, port, static_cast<const uint8_t*>(data), length);
-        return length;
+        out.send(address, port, data, length);
     }
     ServiceRecorder out;
 };

@@ -197,8 +197,8 @@ TEST(ServerThread, ServesOnItsOwnThreadAndIsStoppedByItsDestructor)
     LogQueue logQueue;
     BrowserResolver browser("", platform::resolveHost, CatalogueService::announceInterval);
     AddonServer* server = new AddonServer(config, catalogue, logQueue, browser);
-    ASSERT_TRUE(server->open(0, 0, platform::ipv4Address(127, 0, 0, 1)));
-    uint16_t serverPort = platform::localPort(server->socket);
+    ASSERT_TRUE(server->open(platform::ipv4Address(127, 0, 0, 1), 0));
+    uint16_t serverPort = server->localPort();
     ASSERT_TRUE(server->start());
 
     UdpPeer client;

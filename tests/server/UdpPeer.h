@@ -2,8 +2,7 @@
 
 #include "client/QueryProtocol.h"
 #include "platform/HostResolver.h"
-#include "platform/SocketWait.h"
-#include "platform/UdpSocket.h"
+#include "platform/DatagramSocket.h"
 
 #include <cstdint>
 #include <string>
@@ -20,26 +19,18 @@ inline Bytes bytesOf(const std::string& text)
 // server the way a client, the game server or the browser server does.
 class UdpPeer {
 public:
-    explicit UdpPeer(uint8_t lastByte = 1, uint16_t port = 0)
-        : address(platform::ipv4Address(127, 0, 0, lastByte)),
-          socket(platform::openSocket(platform::SocketKind::datagram))
+    explicit UdpPeer(uint8_t lastByte = 1, uint16_t port = 0) : address(platform::ipv4Address(127, 0, 0, lastByte))
     {
-        if (socket != platform::invalidSocket && platform::bindSocket(socket, address, port) != 0) {
-            platform::closeSocket(socket);
-            socket = platform::invalidSocket;
-        }
+        socket.open(address, port);
     }
-    UdpPeer(const UdpPeer&) = delete;
-    UdpPeer& operator=(const UdpPeer&) = delete;
-    ~UdpPeer() { platform::closeSocket(socket); }
 
-    bool isOpen() const { return socket != platform::invalidSocket; }
-    uint16_t port() const { return platform::localPort(socket); }
+    bool isOpen() const { return socket.isOpen(); }
+    uint16_t port() const { return socket.localPort(); }
 
     bool send(uint16_t toPort, const Bytes& datagram) const
     {
         int32_t length = static_cast<int32_t>(datagram.size());
-        return platform::sendTo(socket, platform::ipv4Address(127, 0, 0, 1), toPort, datagram.data(), length) == length;
+        return socket.sendTo(platform::ipv4Address(127, 0, 0, 1), toPort, datagram.data(), length) == length;
     }
 
     // The next datagram, or false when none comes within timeoutMs.
@@ -47,8 +38,8 @@ public:
     {
         uint8_t buffer[65536];
         int32_t n = -1;
-        if (platform::waitUntilReadable(socket, timeoutMs) == platform::SocketWait::readable)
-            n = platform::receiveFrom(socket, buffer, sizeof buffer, nullptr, nullptr);
+        if (platform::waitForDatagrams(&socket, 1, nullptr, timeoutMs) == platform::WaitOutcome::datagrams)
+            n = socket.receiveFrom(buffer, sizeof buffer, nullptr, nullptr);
         if (n >= 0)
             datagram->assign(buffer, buffer + n);
         return n >= 0;
@@ -56,11 +47,11 @@ public:
 
     bool quietFor(uint32_t timeoutMs) const
     {
-        return platform::waitUntilReadable(socket, timeoutMs) == platform::SocketWait::timedOut;
+        return platform::waitForDatagrams(&socket, 1, nullptr, timeoutMs) == platform::WaitOutcome::timedOut;
     }
 
     uint32_t address;
-    platform::SocketHandle socket;
+    mutable platform::DatagramSocket socket;  // sending and receiving leave the peer as it was
 };
 
 // "HH:MM:SS: " then exactly message.

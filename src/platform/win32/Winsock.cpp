@@ -1,22 +1,13 @@
-#include "platform/Winsock.h"
+#include "platform/DatagramSocket.h"
 
 #include "platform/win32/Win32.h"
 
-#include <atomic>
-
 namespace platform {
-
-namespace {
-
-// Starts made through startWinsock and not yet cleaned up. The layer's own
-// start (ensureSocketLayer) is not among them, so a cleanup without a start
-// fails here as it would in a program that never started the layer.
-std::atomic<int32_t> starts{0};
-
-}  // namespace
 
 namespace win32 {
 
+// Never cleaned up: the process's end releases the layer, and a socket or
+// a name look-up may come at any time before it.
 bool ensureSocketLayer()
 {
     static const bool started = [] {
@@ -28,25 +19,9 @@ bool ensureSocketLayer()
 
 }  // namespace win32
 
-bool startWinsock(uint16_t versionWord)
+bool startWinsock()
 {
-    if ((versionWord & 0xFFu) == 0)
-        return false;
-    WSADATA details{};
-    if (WSAStartup(versionWord, &details) != 0)
-        return false;
-    starts.fetch_add(1);
-    return true;
-}
-
-int32_t cleanupWinsock()
-{
-    int32_t count = starts.load();
-    do {
-        if (count <= 0)
-            return -1;
-    } while (!starts.compare_exchange_weak(count, count - 1));
-    return WSACleanup() == 0 ? 0 : -1;
+    return win32::ensureSocketLayer();
 }
 
 }  // namespace platform
