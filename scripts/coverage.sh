@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Measures how much of src/ the plain test suite runs: builds in build-cov/
+# Measures how much of src/ and tools/ the plain test suite runs: builds in build-cov/
 # at -O0 with --coverage, runs the whole CTest suite there, and prints the
-# line and branch coverage of src/ that gcovr reports, then the size of the
+# line and branch coverage of src/ and tools/ that gcovr reports, then the size of the
 # suite against the code (non-blank lines of tests/ against src/ + tools/).
 # Arguments are passed on to gcovr, e.g. --html-details cov.html for the
 # figures of every file.
@@ -25,9 +25,9 @@ cmake --build "$dir" -j2
 find "$dir" -name '*.gcda' -delete
 (cd "$dir" && ctest --output-on-failure --timeout 300 -j2) || echo "coverage.sh: some tests failed; figures below are of this run"
 
-summary=$(gcovr --root . --filter 'src/' --print-summary "$@" "$dir")
+summary=$(gcovr --root . --filter 'src/' --filter 'tools/' --print-summary "$@" "$dir")
 tests=$(nonblank_lines tests)
 code=$(nonblank_lines src tools)
-echo "== Coverage of src/ by the plain suite"
+echo "== Coverage of src/ and tools/ by the plain suite"
 echo "$summary" | grep -E '^(lines|branches):'
 echo "tests: $tests non-blank lines, code (src + tools): $code, ratio $(awk "BEGIN { printf \"%.3f\", $tests / $code }")"
