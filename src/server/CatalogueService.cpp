@@ -93,8 +93,10 @@ void CatalogueService::answerQuery(const wire::QueryRequest& query, uint32_t add
     if (!config.password.isEmpty() && config.password.compare(RefString(query.password.data())) != 0) {
         uint8_t refused[wire::PasswordRefused::kSize];
         output.send(address, port, refused, int32_t(wire::PasswordRefused::encode(refused)));
-        composeClient("Query with wrong password from ", address, port);
-        logScratchWith("\n");
+        if (mayLogRequest(address, port, now)) {
+            composeClient("Query with wrong password from ", address, port);
+            logScratchWith("\n");
+        }
         return;
     }
     wire::QueryAnswer answer;
@@ -105,6 +107,8 @@ void CatalogueService::answerQuery(const wire::QueryRequest& query, uint32_t add
     answer.gameState = static_cast<uint16_t>(game.state);
     uint8_t bytes[wire::QueryAnswer::kLongSize];
     output.send(address, port, bytes, int32_t(answer.encode(bytes)));
+    if (!mayLogRequest(address, port, now))
+        return;
     composeClient("Query from ", address, port);
     logScratch += " version ";
     logScratch += decimalText(query.version);
@@ -113,7 +117,7 @@ void CatalogueService::answerQuery(const wire::QueryRequest& query, uint32_t add
 
 void CatalogueService::sendCatalogue(uint32_t address, uint16_t port, uint32_t now)
 {
-    if (!queueChunks(0, chunks.size, address, port, now))
+    if (!queueChunks(0, chunks.size, address, port, now) || !mayLogRequest(address, port, now))
         return;
     composeClient("Sending chunks to ", address, port);
     logScratchWith("\n");
@@ -121,7 +125,7 @@ void CatalogueService::sendCatalogue(uint32_t address, uint16_t port, uint32_t n
 
 void CatalogueService::resendChunk(uint16_t index, uint32_t address, uint16_t port, uint32_t now)
 {
-    if (!queueChunks(index, 1, address, port, now))
+    if (!queueChunks(index, 1, address, port, now) || !mayLogRequest(address, port, now))
         return;
     logScratch = "Resending chunk ";
     logScratch += decimalText(index);
@@ -135,24 +139,49 @@ bool CatalogueService::queueChunks(int32_t first, int32_t count, uint32_t addres
 {
     if (table.enqueue(address, port, chunks, first, count))
         return true;
-    ++drops.count;
-    drops.lastFrom = address;
-    drops.lastPort = port;
-    if (!drops.warned || now - drops.warnedAt >= dropWarningInterval)
-        logDropWarning(now);
+    drops.add(address, port);
+    warnIfDue(drops, now);
     return false;
 }
 
-void CatalogueService::logDropWarning(uint32_t now)
+void CatalogueService::CountedEvents::add(uint32_t address, uint16_t port)
 {
-    logScratch = "Warning: Dropped ";
-    logScratch += decimalText(drops.count);
-    logScratch += " requests beyond the client limits, the last from ";
-    logScratch += clientText(drops.lastFrom, drops.lastPort);
+    ++count;
+    lastFrom = address;
+    lastPort = port;
+}
+
+bool CatalogueService::mayLogRequest(uint32_t address, uint16_t port, uint32_t now)
+{
+    if (now - requestLines.secondStart >= 1000) {
+        requestLines.secondStart = now;
+        requestLines.used = 0;
+    }
+    if (requestLines.used < requestLinesPerSecond) {
+        ++requestLines.used;
+        return true;
+    }
+    leftOut.add(address, port);
+    warnIfDue(leftOut, now);
+    return false;
+}
+
+void CatalogueService::warnIfDue(CountedEvents& events, uint32_t now)
+{
+    if (!events.warningDue(now))
+        return;
+    logScratch = "Warning: ";
+    logScratch += events.verb;
+    logScratch += " ";
+    logScratch += decimalText(events.count);
+    logScratch += " ";
+    logScratch += events.what;
+    logScratch += ", the last from ";
+    logScratch += clientText(events.lastFrom, events.lastPort);
     logScratchWith("\n");
-    drops.count = 0;
-    drops.warnedAt = now;
-    drops.warned = true;
+    events.count = 0;
+    events.warnedAt = now;
+    events.warned = true;
 }
 
 void CatalogueService::composeClient(const char* text, uint32_t address, uint16_t port)
@@ -176,8 +205,8 @@ void CatalogueService::tick(uint32_t now)
     }
     if (now - lastRulesPollTime > rulesPollInterval)
         pollGameServer(now);
-    if (drops.count > 0 && now - drops.warnedAt >= dropWarningInterval)
-        logDropWarning(now);
+    warnIfDue(drops, now);
+    warnIfDue(leftOut, now);
 }
 
 // Passes stay on the sendDelay grid, so a late tick makes up the passes

@@ -52,7 +52,10 @@ public:
     static constexpr uint32_t announceInterval = 900000;
     static constexpr uint32_t rulesPollInterval = 2000;
     static constexpr uint32_t stateExpiry = 10000;
-    static constexpr uint32_t dropWarningInterval = 10000;
+    static constexpr uint32_t warningInterval = 10000;  // ms between two warnings of one kind
+    // Beyond this many request lines in a second, the lines are counted
+    // instead of printed, so that a flood cannot fill the operator's disk.
+    static constexpr int32_t requestLinesPerSecond = 50;
     static constexpr int32_t longestReport = 65535;  // bytes of a state report read
 
 private:
@@ -61,12 +64,23 @@ private:
         uint32_t changedAt = 0;
         uint32_t reportedAt = 0;
     };
-    struct Drops {
+    // Events that are counted rather than logged one by one, and told in
+    // one warning line at most every warningInterval.
+    struct CountedEvents {
+        const char* verb;  // the warning reads "Warning: <verb> <count> <what>, the last from <client>"
+        const char* what;
         uint32_t count = 0;  // since the last warning
         uint32_t lastFrom = 0;
         uint16_t lastPort = 0;
         uint32_t warnedAt = 0;
         bool warned = false;  // warnedAt means something
+        void add(uint32_t address, uint16_t port);
+        bool warningDue(uint32_t now) const { return count > 0 && (!warned || now - warnedAt >= warningInterval); }
+    };
+    // The request lines of the current second.
+    struct LineBudget {
+        uint32_t secondStart = 0;
+        int32_t used = 0;
     };
 
     bool takeStateReport(const uint8_t* data, int32_t length, uint32_t address, uint32_t now);
@@ -75,7 +89,10 @@ private:
     void resendChunk(uint16_t index, uint32_t address, uint16_t port, uint32_t now);
     // False, after counting the drop, when the table has no room.
     bool queueChunks(int32_t first, int32_t count, uint32_t address, uint16_t port, uint32_t now);
-    void logDropWarning(uint32_t now);
+    // True while this second's request lines have room; counts the line
+    // as left out otherwise.
+    bool mayLogRequest(uint32_t address, uint16_t port, uint32_t now);
+    void warnIfDue(CountedEvents& events, uint32_t now);
     void pace(uint32_t now);
     void pollGameServer(uint32_t now);
     void announce();
@@ -88,7 +105,9 @@ private:
     ServiceOutput& output;
     ClientTable table;
     GameState game;
-    Drops drops;
+    CountedEvents drops{"Dropped", "requests beyond the client limits"};
+    CountedEvents leftOut{"Left out", "request lines beyond 50 a second from the log"};
+    LineBudget requestLines;
     uint32_t browserAddress;
     uint32_t lastPassTime = 0;
     uint32_t lastAnnounceTime = 0;

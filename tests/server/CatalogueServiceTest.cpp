@@ -362,6 +362,34 @@ TEST_F(ServiceTest, MakesAtMostThirtyTwoRecordsForOneAddress)
     EXPECT_EQ(service->clients().size(), 33);
 }
 
+// A flood is answered in full, but its lines are counted past 50 a second,
+// with one warning at most every 10 s; ordinary load loses no line.
+TEST_F(ServiceTest, PrintsAtMostFiftyRequestLinesASecondAndCountsTheRest)
+{
+    const Bytes query = queryRequest(kQueryClientVersion, "");
+    for (uint16_t i = 0; i < 120; ++i) {
+        Peer sender{loopback, uint16_t(42000 + i)};
+        EXPECT_EQ(exchange(sender, query).size(), 18u) << i;
+    }
+    Lines log = out.takeLog();
+    ASSERT_EQ(log.size(), 51u);
+    EXPECT_EQ(log[49], "Query from 127.0.0.1:42049 version 1040\n");
+    EXPECT_EQ(log[50], "Warning: Left out 1 request lines beyond 50 a second from the log, the last from 127.0.0.1:42050\n");
+
+    tickAt(999);
+    deliver(client, query);
+    EXPECT_TRUE(out.takeLog().empty());  // still the first second
+    tickAt(1000);
+    deliver(client, resendRequest(1));
+    EXPECT_EQ(out.takeLog(), Lines{"Resending chunk 1 to 127.0.0.1:40000\n"});
+
+    tickAt(10000);
+    EXPECT_EQ(out.takeLog(),
+              Lines{"Warning: Left out 70 request lines beyond 50 a second from the log, the last from 127.0.0.1:40000\n"});
+    tickAt(30000);
+    EXPECT_TRUE(out.takeLog().empty());  // nothing left out since
+}
+
 TEST_F(ServiceTest, QueuesAtMostTwoCataloguesPerClientAndHoldsToTheTotalsAllOrNothing)
 {
     deliver(client, chunkRequest());
