@@ -33,17 +33,12 @@ std::string text(const std::string& s)
 // A listed file of a record's tree: lower-cased name, size, CRC-32.
 std::string listed(const std::string& name, const std::string& data)
 {
-    return text(name) + u32(uint32_t(data.size())) + u32(uint32_t(crcOf(data)));
+    return text(name) + u32(uint32_t(data.size())) + u32(crcOf(data));
 }
 
 std::string prompt(const std::string& localName)
 {
     return "Download and index " + localName + " - Yes,No,yesAll,nOall (Y/N/A/O) ? ";
-}
-
-bool startsWith(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 // The stored block, read back the way a client reads it.
@@ -264,8 +259,8 @@ TEST_F(CatalogueBuilderTest, EveryPackageFailureEndsTheBuild)
     const std::string data(3000, 'd');
     publish("crc.zip", {{"a.pbo", data}});
     ZipBytes crc(site.path("crc.zip"));  // data shorter than recorded: only the CRC comparison notices
-    crc.setCentralCrc("a.pbo", uint32_t(crcOf(data)) ^ 1);
-    crc.setLocalCrc("a.pbo", uint32_t(crcOf(data)) ^ 1);
+    crc.setCentralCrc("a.pbo", crcOf(data) ^ 1);
+    crc.setLocalCrc("a.pbo", crcOf(data) ^ 1);
     crc.setCentralSize("a.pbo", 3100);
     crc.setLocalSize("a.pbo", 3100);
     crc.save();

@@ -4,6 +4,7 @@
 #include "support/HttpServerProcess.h"
 #include "support/SteppingClock.h"
 #include "support/TempFolder.h"
+#include "support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,6 @@ namespace fs = std::filesystem;
 const char* const kDone = "Done...                        \n";
 const char* const kDownloadError = "Error: Downloading file                    \n";
 
-std::string patternBytes(size_t n, uint32_t seed)
-{
-    std::string bytes(n, '\0');
-    uint32_t state = seed;
-    for (char& c : bytes) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 16);
-    }
-    return bytes;
-}
-
 struct Outcome {
     bool ok;
     std::string output;
@@ -40,11 +30,11 @@ protected:
     static void SetUpTestSuite()
     {
         folder = new TempFolder;  // shared by the tests, as is the HTTP server
-        package = patternBytes(300 * 1024 + 17, 7);
+        package = patternText(300 * 1024 + 17, 7);
         folder->write("served/package.zip", package);
         folder->write("served/empty.bin", "");
-        folder->write("served/three.bin", patternBytes(3000, 3));
-        folder->write("served/blocks.bin", patternBytes(5 * 4096 + 100, 5));
+        folder->write("served/three.bin", patternText(3000, 3));
+        folder->write("served/blocks.bin", patternText(5 * 4096 + 100, 5));
         folder->write("served/with space.bin", "spaced");
         fs::create_directories(folder->path("out"));
         server = new HttpServerProcess;
@@ -94,7 +84,7 @@ TEST_F(Download, CopiesHttpAndFileResourcesByteForByteAndReplacesAnOlderFileEven
         Outcome result = download(url, out("package.zip"));
         EXPECT_TRUE(result.ok);
         EXPECT_EQ(result.output, "Downloading " + url + "\n" + kDone);
-        EXPECT_EQ(readFile(out("package.zip")), patternBytes(3000, 3));
+        EXPECT_EQ(readFile(out("package.zip")), patternText(3000, 3));
         for (const std::string& empty : {server->url("/empty.bin"), fileUrl("empty.bin")}) {
             result = download(empty, out("package.zip"));
             EXPECT_TRUE(result.ok) << empty;
@@ -140,7 +130,7 @@ TEST_F(Download, AsksTheOriginWithTheAgentNameNoCachingAndEscapedBlanksAndFollow
 
     Outcome unsized = download(server->url("/_redirect/x?to=/_nolength/three.bin"), out("unsized.bin"));
     EXPECT_TRUE(unsized.ok) << unsized.output;
-    EXPECT_EQ(readFile(out("unsized.bin")), patternBytes(3000, 3));
+    EXPECT_EQ(readFile(out("unsized.bin")), patternText(3000, 3));
 }
 
 TEST_F(Download, ErrorStatusesAndUnreachableOrMalformedUrlsAreBadUrlsAndSaveNothing)

@@ -6,6 +6,7 @@
 #include "settings/Settings.h"
 #include "wire/ChunkDatagram.h"
 #include "support/TempFolder.h"
+#include "support/TestBytes.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -15,22 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-
-Bytes patternBytes(size_t n, uint32_t seed)
-{
-    Bytes bytes(n);
-    for (auto& b : bytes) {
-        seed = seed * 1103515245u + 12345u;
-        b = uint8_t(seed >> 24);
-    }
-    return bytes;
-}
-
-uint32_t u32At(const uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
 
 // The payloads joined, after checking that every chunk carries its
 // position as index and a CRC-32 of index and payload, and all but the

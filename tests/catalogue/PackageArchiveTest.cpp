@@ -75,9 +75,9 @@ TEST(PackageArchive, RulesPlaceFilesAndTheFirstMatchDecides)
     ASSERT_TRUE(zip.ok);
     EXPECT_STREQ(zip.archive.script.packageName.c_str(), "Tanks");
     EXPECT_EQ(zip.tree(), "{Addons\\{a.pbo,z.pbo},docs\\{manual.txt,notes.txt*},keys\\{k.bikey*}}");
-    uint32_t all = uint32_t(crcOf(script));
+    uint32_t all = crcOf(script);
     for (const char* data : {"r", "n", "a", "b", "k", "z", "o"})
-        all ^= uint32_t(crcOf(data));
+        all ^= crcOf(data);
     EXPECT_EQ(zip.archive.checksum, all);
     EXPECT_EQ(zip.listedFiles(), 3u);
 }

@@ -2,6 +2,7 @@
 
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
+#include "support/TestBytes.h"
 
 #include <zlib.h>
 
@@ -9,13 +10,7 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
 using Chunk = std::vector<uint8_t>;
-
-inline uint32_t crcOf(const std::string& data)
-{
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-}
 
 // Writes catalogue images field by field, in the layout the server uses,
 // so that tests can build sound images and damage them on purpose.

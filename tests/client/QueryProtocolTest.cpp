@@ -1,10 +1,9 @@
 #include "client/QueryProtocol.h"
+#include "support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 TEST(QueryProtocol, RequestsAreLittleEndianAndAnswersComeInTwoFormsOrARefusal)
 {

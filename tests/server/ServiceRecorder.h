@@ -2,18 +2,13 @@
 
 #include "platform/HostResolver.h"
 #include "server/ServiceOutput.h"
+#include "support/TestBytes.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
-
-inline Bytes bytesOf(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
 
 // One end of the service's traffic: a client, the game server, the
 // browser server.

@@ -3,17 +3,12 @@
 #include "client/QueryProtocol.h"
 #include "platform/HostResolver.h"
 #include "platform/DatagramSocket.h"
+#include "support/TestBytes.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes bytesOf(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
 
 // A UDP endpoint on 127.0.0.lastByte (port 0: a free one) that talks to the
 // server the way a client, the game server or the browser server does.

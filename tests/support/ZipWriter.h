@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestBytes.h"
+
 #include <minizip/zip.h>
 #include <zlib.h>
 
@@ -46,11 +48,6 @@ private:
     zipFile handle;
 };
 
-inline unsigned long crcOf(const std::string& data)
-{
-    return crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
-}
-
 // Writes a deflated archive of (name, data) entries and, when asked, the
 // XOR of the entries' CRC-32s: the package checksum a catalogue build finds.
 inline bool writeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& files,
@@ -61,7 +58,7 @@ inline bool writeZip(const std::string& path, const std::vector<std::pair<std::s
     for (const auto& file : files) {
         if (!zip.add(file.first, file.second))
             return false;
-        crcs ^= static_cast<uint32_t>(crcOf(file.second));
+        crcs ^= crcOf(file.second);
     }
     if (checksum != nullptr)
         *checksum = crcs;

@@ -5,6 +5,7 @@
 #include "wire/GameStateReport.h"
 #include "wire/LittleEndian.h"
 #include "wire/QueryDatagrams.h"
+#include "support/TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,6 @@
 #include <vector>
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 TEST(LittleEndian, WordsTravelLowByteFirstAndComeBackWhole)
 {

@@ -55,11 +55,6 @@ std::string endpointOf(const FakeCatalogueServer& server)
     return "127.0.0.1:" + std::to_string(server.port());
 }
 
-bool contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImageOrItsJson)
 {
     FakeCatalogueServer server(sampleSetup());
