@@ -3,6 +3,7 @@
 #include "catalogue/Download.h"
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
+#include "client/CatalogueBytes.h"
 #include "client/ChunkCollector.h"
 #include "platform/Clock.h"
 #include "settings/Settings.h"
@@ -53,16 +54,14 @@ struct StoredBlock {
     InfoBlock block;
     if (loadInfoBlock(block) != InfoBlockLoad::Loaded)
         return ::testing::AssertionFailure() << "addoninfoblock.udp missing or damaged";
-    std::vector<std::vector<uint8_t>> chunks;
-    for (int32_t i = 0; i < block.chunks.size; ++i) {
-        chunks.emplace_back(block.chunks[i]->data, block.chunks[i]->data + block.chunks[i]->size);
-        stored.chunkBytes += chunks.back().size();
-    }
-    std::vector<uint8_t> image;
+    std::vector<Chunk> chunks = chunksOf(block);
+    Bytes image;
     std::string error;
     if (!catalogueFromChunks(chunks, image, error))
         return ::testing::AssertionFailure() << error;
-    stored = {block.infoBlockId, chunks.size(), stored.chunkBytes, std::string(image.begin(), image.end())};
+    stored = {block.infoBlockId, chunks.size(), 0, std::string(image.begin(), image.end())};
+    for (const Chunk& chunk : chunks)
+        stored.chunkBytes += chunk.size();
     return ::testing::AssertionSuccess();
 }
 

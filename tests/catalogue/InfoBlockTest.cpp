@@ -5,6 +5,7 @@
 #include "platform/FileSystem.h"
 #include "settings/Settings.h"
 #include "wire/ChunkDatagram.h"
+#include "client/CatalogueBytes.h"
 #include "support/TempFolder.h"
 #include "support/TestBytes.h"
 
@@ -207,14 +208,9 @@ Bytes storedFile(uint32_t count, const std::vector<std::pair<uint32_t, size_t>>&
     for (int i = 0; i < 4; ++i)
         file.push_back(uint8_t(count >> (8 * i)));
     for (const auto& [index, payload] : chunks) {
-        Bytes c = patternBytes(payload + 6, index + 1);
-        c[0] = uint8_t(index);
-        c[1] = uint8_t(index >> 8);
-        uint32_t crc = uint32_t(crc32(0, c.data(), uInt(payload + 2)));
-        for (int i = 0; i < 4; ++i) {
-            c[payload + 2 + i] = uint8_t(crc >> (8 * i));
+        Bytes c = sealedChunk(uint16_t(index), patternBytes(payload, index + 1));
+        for (int i = 0; i < 4; ++i)
             file.push_back(uint8_t(c.size() >> (8 * i)));
-        }
         file.insert(file.end(), c.begin(), c.end());
     }
     return file;

@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -83,6 +84,20 @@ inline Bytes bulkyCatalogue(uint32_t files)
         out.file(name + ".pbo", seed >> 8, seed * 2654435761u);
     }
     return out.end().end().bytes;
+}
+
+// A chunk with a payload the server never sent but a valid check; sized
+// once, so that no growth of the vector is involved.
+inline Chunk sealedChunk(uint16_t index, const Bytes& payload)
+{
+    Chunk chunk(payload.size() + 6);
+    chunk[0] = static_cast<uint8_t>(index);
+    chunk[1] = static_cast<uint8_t>(index >> 8);
+    std::copy(payload.begin(), payload.end(), chunk.begin() + 2);
+    uint32_t crc = static_cast<uint32_t>(crc32(0, chunk.data(), static_cast<uInt>(payload.size() + 2)));
+    for (size_t i = 0; i < 4; ++i)
+        chunk[payload.size() + 2 + i] = static_cast<uint8_t>(crc >> (8 * i));
+    return chunk;
 }
 
 inline std::vector<Chunk> chunksOf(const InfoBlock& block)

@@ -17,20 +17,6 @@ std::string reassemblyError(const std::vector<Chunk>& chunks)
     return error;
 }
 
-// A chunk with a payload the server never sent but a valid check; sized
-// once, so that no growth of the vector is involved.
-Chunk resealed(uint16_t index, const Bytes& payload)
-{
-    Chunk chunk(payload.size() + 6);
-    chunk[0] = static_cast<uint8_t>(index);
-    chunk[1] = static_cast<uint8_t>(index >> 8);
-    std::copy(payload.begin(), payload.end(), chunk.begin() + 2);
-    uint32_t crc = static_cast<uint32_t>(crc32(0, chunk.data(), static_cast<uInt>(payload.size() + 2)));
-    for (size_t i = 0; i < 4; ++i)
-        chunk[payload.size() + 2 + i] = static_cast<uint8_t>(crc >> (8 * i));
-    return chunk;
-}
-
 // The server's chunking of a compressed block, sound or not.
 std::vector<Chunk> chunkBlock(const Bytes& block)
 {
@@ -62,7 +48,7 @@ TEST(ChunkReassembly, DamagedChunkSetsAreRefused)
     std::vector<Chunk> flipped = chunks, repeated = chunks, beyond = chunks, stub = chunks;
     flipped[1][5] ^= 0x40;
     repeated[2] = chunks[0];
-    beyond.back() = resealed(static_cast<uint16_t>(chunks.size()), {1});
+    beyond.back() = sealedChunk(static_cast<uint16_t>(chunks.size()), {1});
     stub[0].resize(6);
     const std::pair<std::vector<Chunk>, std::string> cases[] = {
         {flipped, "chunk at list position 1 fails its CRC-32 check"},
@@ -97,7 +83,7 @@ TEST(ChunkReassembly, CompressedBlockFaultsNameTheirOffset)
         // zlib has read the two header bytes when it finds them wrong.
         {changed(4, 0xFF),
          "at offset 6 of the compressed block: the compressed data is corrupt (incorrect header check)"},
-        {{resealed(0, {1, 2})}, "at offset 0 of the compressed block: the block ends inside its length word (2 bytes)"},
+        {{sealedChunk(0, {1, 2})}, "at offset 0 of the compressed block: the block ends inside its length word (2 bytes)"},
     };
     for (const auto& fault : whole)
         EXPECT_EQ(reassemblyError(fault.first), fault.second);
@@ -120,7 +106,7 @@ TEST(ChunkCollector, SortsOutWhatArrives)
     const std::pair<Chunk, Verdict> offers[] = {{chunks[1], Verdict::accepted},
                                                 {chunks[1], Verdict::duplicate},
                                                 {bad, Verdict::corrupt},
-                                                {resealed(static_cast<uint16_t>(chunks.size()), {9}), Verdict::foreign},
+                                                {sealedChunk(static_cast<uint16_t>(chunks.size()), {9}), Verdict::foreign},
                                                 {{0x01, 0x80, 0xFF, 0xFF}, Verdict::foreign}};
     for (const auto& [chunk, verdict] : offers)
         EXPECT_EQ(collector.offer(chunk.data(), chunk.size()), verdict);

@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/HostResolver.h"
 #include "platform/DatagramSocket.h"
+#include "wire/QueryDatagrams.h"
 
 #include <atomic>
 #include <cstdint>
@@ -63,13 +64,6 @@ public:
     }
 
 private:
-    static uint16_t u16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-    static void putLe(std::vector<uint8_t>& out, uint64_t value, int bytes)
-    {
-        for (int i = 0; i < bytes; ++i)
-            out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    }
-
     void run()
     {
         std::vector<uint8_t> buffer(65536);
@@ -88,38 +82,36 @@ private:
         }
     }
 
+    // Read with the wire library's decoders, so that the fake takes what the
+    // real server takes; it always gives the long answer.
     void handle(const uint8_t* datagram, int32_t size)
     {
-        uint16_t command = u16At(datagram + 2);
+        wire::QueryRequest query;
+        wire::ChunkRequest chunkRequest;
+        wire::ResendRequest resend;
         std::lock_guard<std::mutex> hold(countsLock);
-        if (command == 0 && size > 4 && datagram[size - 1] == 0) {
+        if (query.decode(datagram, size_t(size))) {
             ++heard.queries;
             if (setup.answerQueries)
-                answer(reinterpret_cast<const char*>(datagram + 4));
-        } else if (command == 1 && size == 4) {
+                answer(std::string(query.password));
+        } else if (chunkRequest.decode(datagram, size_t(size))) {
             if (++heard.chunkRequests > setup.ignoreChunkRequests) {
                 for (size_t i = 0; i < setup.chunks.size(); ++i)
                     queue.push_back(static_cast<uint16_t>(i));
             }
-        } else if (command == 2 && size == 6 && u16At(datagram + 4) < setup.chunks.size()) {
-            ++heard.resends[u16At(datagram + 4)];
-            queue.push_back(u16At(datagram + 4));
+        } else if (resend.decode(datagram, size_t(size)) && resend.index < setup.chunks.size()) {
+            ++heard.resends[resend.index];
+            queue.push_back(resend.index);
         }
     }
 
     void answer(const std::string& password)
     {
-        std::vector<uint8_t> reply;
-        if (!setup.password.empty() && password != setup.password) {
-            putLe(reply, 0xFFFF8001u, 4);
-        } else {
-            putLe(reply, 0x8000, 2);
-            putLe(reply, setup.chunks.size(), 2);
-            putLe(reply, setup.id, 8);
-            putLe(reply, setup.stateAgeMs, 4);
-            putLe(reply, setup.gameState, 2);
-        }
-        socket.sendTo(clientAddress, clientPort, reply.data(), static_cast<int32_t>(reply.size()));
+        uint8_t reply[wire::QueryAnswer::kLongSize];
+        wire::QueryAnswer fields{uint16_t(setup.chunks.size()), setup.id, true, setup.stateAgeMs, setup.gameState};
+        bool refused = !setup.password.empty() && password != setup.password;
+        size_t size = refused ? wire::PasswordRefused::encode(reply) : fields.encode(reply);
+        socket.sendTo(clientAddress, clientPort, reply, static_cast<int32_t>(size));
     }
 
     void sendNext()
