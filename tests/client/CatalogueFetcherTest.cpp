@@ -1,7 +1,8 @@
 #include "client/CatalogueFetcher.h"
 
 #include "CatalogueBytes.h"
-#include "FakeCatalogueServer.h"
+#include "TestCatalogueServer.h"
+#include "platform/Clock.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +17,9 @@ FetchSettings quickSettings()
     return settings;
 }
 
-FakeServerSetup setupFor(const Bytes& image)
+TestServerSetup setupFor(const Bytes& image)
 {
-    FakeServerSetup setup;
+    TestServerSetup setup;
     setup.chunks = sealImage(image);
     return setup;
 }
@@ -38,9 +39,9 @@ public:
     std::vector<FetchProgress> seen;
 };
 
-// A fake server made from a setup, and a fetcher that talks to it.
+// A server made from a setup, and a fetcher that talks to it.
 struct Session {
-    explicit Session(FakeServerSetup setup)
+    explicit Session(TestServerSetup setup)
         : server(std::move(setup)), link(platform::ipv4Address(127, 0, 0, 1), server.port())
     {
         EXPECT_TRUE(link.open());
@@ -63,14 +64,14 @@ struct Session {
         EXPECT_EQ(fetched, image);
     }
 
-    FakeCatalogueServer server;
+    TestCatalogueServer server;
     ServerLink link;
     CatalogueFetcher fetcher{link, quickSettings()};
 };
 
 TEST(CatalogueFetcher, PasswordDecidesBetweenAnswerAndRefusal)
 {
-    FakeServerSetup setup = setupFor(sampleCatalogue());
+    TestServerSetup setup = setupFor(sampleCatalogue());
     setup.password = "Secret";
     setup.id = 0x12000003E8ull;
     Session session(setup);
@@ -96,7 +97,7 @@ TEST(CatalogueFetcher, WholeTransferNeedsNoResend)
     Bytes image = bulkyCatalogue(60);
     for (uint32_t unheard : {0u, 1u, 2u}) {
         SCOPED_TRACE(unheard);
-        FakeServerSetup setup = setupFor(image);
+        TestServerSetup setup = setupFor(image);
         setup.ignoreChunkRequests = unheard % 2;
         Session session(setup);
         Recorder recorder(unheard == 2);
@@ -115,7 +116,7 @@ TEST(CatalogueFetcher, WholeTransferNeedsNoResend)
 TEST(CatalogueFetcher, LostAndCorruptChunksComeBackByResendOnce)
 {
     Bytes image = bulkyCatalogue(120);
-    FakeServerSetup setup = setupFor(image);
+    TestServerSetup setup = setupFor(image);
     uint16_t last = static_cast<uint16_t>(setup.chunks.size() - 1);
     ASSERT_GT(last, 6);
     setup.dropFirst = {1, 4, last};
@@ -128,7 +129,7 @@ TEST(CatalogueFetcher, LostAndCorruptChunksComeBackByResendOnce)
     EXPECT_EQ(session.fetcher.progress().corrupt, 2u);
     EXPECT_EQ(session.fetcher.progress().resendRequests, 5u);
 
-    FakeServerSetup slow = setupFor(bulkyCatalogue(60));
+    TestServerSetup slow = setupFor(bulkyCatalogue(60));
     slow.sendDelayMs = 200;
     slow.dropFirst = {2};
     Session paced(slow);
@@ -140,7 +141,7 @@ TEST(CatalogueFetcher, LostAndCorruptChunksComeBackByResendOnce)
 // silent round and then given up on, not flooded.
 TEST(CatalogueFetcher, GivesUpOnAServerThatFallsSilent)
 {
-    FakeServerSetup setup = setupFor(bulkyCatalogue(200));
+    TestServerSetup setup = setupFor(bulkyCatalogue(200));
     setup.sendAtMost = 3;
     size_t total = setup.chunks.size();
     Session session(setup);

@@ -1,7 +1,7 @@
-// kitsync-query run as a program against the fake server, as a script or a
+// kitsync-query run as a program against the served protocol core, as a script or a
 // player would run it.
 #include "client/CatalogueBytes.h"
-#include "client/FakeCatalogueServer.h"
+#include "client/TestCatalogueServer.h"
 #include "query/QueryOptions.h"
 #include "support/TempFolder.h"
 
@@ -40,9 +40,9 @@ ToolRun runQuery(const std::vector<std::string>& arguments)
     return run;
 }
 
-FakeServerSetup sampleSetup(uint16_t gameState = 2)
+TestServerSetup sampleSetup(int32_t gameState = 2)
 {
-    FakeServerSetup setup;
+    TestServerSetup setup;
     setup.chunks = sealImage(sampleCatalogue());
     setup.id = 0x12000003E8ull;
     setup.gameState = gameState;
@@ -50,14 +50,14 @@ FakeServerSetup sampleSetup(uint16_t gameState = 2)
     return setup;
 }
 
-std::string endpointOf(const FakeCatalogueServer& server)
+std::string endpointOf(const TestCatalogueServer& server)
 {
     return "127.0.0.1:" + std::to_string(server.port());
 }
 
 TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImageOrItsJson)
 {
-    FakeCatalogueServer server(sampleSetup());
+    TestCatalogueServer server(sampleSetup());
     TempFolder scratch;
     ToolRun run = runQuery({endpointOf(server), "--timeout", "2000", "--save", scratch.path("image.bin")});
     ASSERT_EQ(run.status, kExitOk) << run.err;
@@ -75,8 +75,11 @@ TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImageOrItsJson)
     Bytes image = sampleCatalogue();
     EXPECT_EQ(readFile(scratch.path("image.bin")), std::string(image.begin(), image.end()));
 
-    FakeCatalogueServer stateless(sampleSetup(0xFFFF));
+    // A server without a state reports an age that belongs to none: only the null is certain.
+    TestCatalogueServer stateless(sampleSetup(-1)), reported(sampleSetup());
     run = runQuery({"--json", endpointOf(stateless), "--timeout", "2000"});
+    EXPECT_TRUE(contains(run.out, "\n  \"gameState\": null,\n")) << run.out;
+    run = runQuery({"--json", endpointOf(reported), "--timeout", "2000"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
     scratch.write("report.json", run.out);
     std::string check = "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
@@ -84,18 +87,18 @@ TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImageOrItsJson)
                         "assert d[\"packages\"][1][\"name\"] == \"Maps \\u00e9t\\u00e9\"; "
                         "t = d[\"packages\"][0][\"tree\"]; "
                         "assert t[0][\"entries\"][0][\"entries\"][0][\"crc\"] == 0xdeadbeef; "
-                        "assert d[\"gameState\"] is None and d[\"stateHeldMs\"] == 5000' " +
+                        "assert d[\"gameState\"] == 2 and d[\"stateHeldMs\"] == 5000' " +
                         quoted(scratch.path("report.json"));
     EXPECT_EQ(std::system(check.c_str()), 0) << run.out;
 }
 
 TEST(QueryTool, DistinctStatusForEachFailure)
 {
-    FakeServerSetup locked = sampleSetup(), mute = sampleSetup(), stalling = sampleSetup();
+    TestServerSetup locked = sampleSetup(), mute = sampleSetup(), stalling = sampleSetup();
     locked.password = "pw";
     mute.answerQueries = false;
     stalling.sendAtMost = 0;
-    FakeCatalogueServer lockedServer(locked), muteServer(mute), stallingServer(stalling);
+    TestCatalogueServer lockedServer(locked), muteServer(mute), stallingServer(stalling);
     ToolRun refused = runQuery({endpointOf(lockedServer), "--password", "PW"});
     EXPECT_EQ(refused.status, kExitRefused);
     EXPECT_TRUE(contains(refused.err, "refused the password")) << refused.err;
@@ -118,7 +121,7 @@ TEST(QueryTool, DistinctStatusForEachFailure)
     EXPECT_TRUE(contains(silent.err, " or " + endpointOf(muteServer))) << silent.err;
     EXPECT_EQ(muteServer.counts().queries, 6u);
 
-    FakeCatalogueServer server(sampleSetup(0xFFFF));
+    TestCatalogueServer server(sampleSetup(-1));
     ASSERT_GT(server.port(), 40);
     ToolRun run = runQuery({"127.0.0.1", "--game-port", std::to_string(server.port() - 40), "--timeout", "100"});
     ASSERT_EQ(run.status, kExitOk) << run.err;
@@ -140,9 +143,9 @@ TEST(QueryTool, CheckStatusFollowsTheRequiredFiles)
     CatalogueBytes image;
     image.head("S", 1).package("http://x/p.zip", 1, "Pack", 10).text("addons\\");
     image.file("a.pbo", 3, crcOf("aaa")).file("b.pbo", 3, crcOf("bbb")).end().end();
-    FakeServerSetup setup;
+    TestServerSetup setup;
     setup.chunks = sealImage(image.bytes);
-    FakeCatalogueServer server(setup);
+    TestCatalogueServer server(setup);
     TempFolder game;
     game.write("AddOns/A.pbo", "aaa");
     game.write("AddOns/b.pbo", "bbb");
