@@ -82,19 +82,8 @@ TEST(PathRules, BackslashesSplittingAndSafety)
         EXPECT_TRUE(isSafePath(safe)) << safe;
 }
 
-TEST(PathRules, WildcardTable)
-{
-    struct Case { const char* pattern; const char* name; bool match; };
-    for (Case c : {Case{"*", "anything", true}, Case{"*", "", true}, Case{"*.pbo", "A.PBO", true},
-                   Case{"*.pbo", "dir\\a.pbo", true}, Case{"*.pbo", "a.pbo.bak", false}, Case{"a?c", "abc", true},
-                   Case{"a?c", "ac", false}, Case{"*a*", "xay", true}, Case{"*a*", "a", true},
-                   Case{"ab*c", "ab", false}, Case{"ab**", "ab", true}, Case{"", "", true}, Case{"", "a", false},
-                   Case{"[a]", "[A]", true}, Case{"?", "\\", true}, Case{"\xc9", "\xe9", false}})
-        EXPECT_EQ(wildcardMatch(c.name, c.pattern), c.match) << c.pattern << " vs " << c.name;
-}
-
 // The definition, transcribed literally: recursion that tries every
-// position behind each star.
+// position behind each star, with case folded for ASCII letters alone.
 bool referenceMatch(const char* name, const char* pattern)
 {
     auto lower = [](char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; };
@@ -120,14 +109,14 @@ bool referenceMatch(const char* name, const char* pattern)
 TEST(PathRules, WildcardAgreesWithTheRecursiveDefinition)
 {
     std::mt19937 random(12345);
-    const char nameBytes[] = "abAB\\.";
-    const char patternBytes[] = "abAB\\.*?**";
+    // Brackets are plain characters, and bytes above 0x7F never fold.
+    const std::string nameBytes = "abAB\\.[]\xc9\xe9", patternBytes = nameBytes + "*?**";
     for (int round = 0; round < 50000; ++round) {
         std::string name, pattern;
         for (int i = random() % 9; i > 0; --i)
-            name += nameBytes[random() % 6];
+            name += nameBytes[random() % nameBytes.size()];
         for (int i = random() % 7; i > 0; --i)
-            pattern += patternBytes[random() % 10];
+            pattern += patternBytes[random() % patternBytes.size()];
         ASSERT_EQ(wildcardMatch(name.c_str(), pattern.c_str()), referenceMatch(name.c_str(), pattern.c_str()))
             << "pattern '" << pattern << "' name '" << name << "'";
     }
