@@ -1,6 +1,6 @@
 #include "catalogue/CatalogueSettingsCheck.h"
 
-#include "catalogue/FileTreeNode.h"
+#include "support/TreeNodes.h"
 #include "catalogue/InfoBlock.h"
 #include "catalogue/MemoryStream.h"
 #include "catalogue/PackageArchive.h"
@@ -37,17 +37,8 @@ void writeRecord(MemoryStream& catalogue, const RefString& url, uint8_t kind)
     archive.script.packageName = "Units";
     archive.root = SharedRef<FileTreeNode>(new FileTreeNode);
     archive.root->attributes = FileTreeNode::kDirectory;
-    SharedRef<FileTreeNode> folder(new FileTreeNode);
-    folder->name = "addons\\";
-    folder->attributes = FileTreeNode::kDirectory;
-    SharedRef<FileTreeNode> inner(new FileTreeNode);
-    inner->name = "x.pbo";
-    inner->uncompressedSize = 10;
-    folder->children.add(inner);
-    SharedRef<FileTreeNode> top(new FileTreeNode);
-    top->name = "mod.cpp";
-    archive.root->children.add(folder);
-    archive.root->children.add(top);
+    addNode(*addNode(*archive.root, "addons\\", FileTreeNode::kDirectory), "x.pbo", 0, 10);
+    addNode(*archive.root, "mod.cpp", 0);
     archive.serializeRecord(catalogue);
 }
 

@@ -2,6 +2,7 @@
 #include "catalogue/MemoryStream.h"
 #include "platform/FileSystem.h"
 #include "support/TempFolder.h"
+#include "support/TreeNodes.h"
 
 #include <gtest/gtest.h>
 
@@ -40,33 +41,19 @@ TEST(FileSystem, WritesReplaceWholeFilesOrNothingAndDeleteTellsWhetherOneWent)
     EXPECT_TRUE(fs::is_directory(folder));
 }
 
-SharedRef<FileTreeNode> node(FileTreeNode* parent, const char* name, uint16_t attributes, uint32_t size = 0,
-                             uint32_t crc = 0)
-{
-    auto* n = new FileTreeNode;
-    n->parent = parent;
-    n->name = name;
-    n->attributes = attributes;
-    n->uncompressedSize = size;
-    n->crc = crc;
-    SharedRef<FileTreeNode> handle(n);
-    if (parent != nullptr)
-        parent->children.add(handle);
-    return handle;
-}
-
 // Extract-only files are left out, but a folder holding only them is not.
 TEST(FileTreeNode, SerializesTheCatalogueEncoding)
 {
-    auto tree = node(nullptr, "", FileTreeNode::kDirectory);
-    auto addons = node(tree.get(), "Addons\\", FileTreeNode::kDirectory);
-    node(addons.get(), "X.pbo", 0, 10, 0xAABBCCDD);
-    node(addons.get(), "y.pbo", 0, 1, 2);
-    node(addons.get(), "skip.txt", FileTreeNode::kExtractOnly, 3, 4);
-    auto onlyExtracts = node(tree.get(), "docs\\", FileTreeNode::kDirectory | FileTreeNode::kExtractOnly);
-    node(onlyExtracts.get(), "a.txt", FileTreeNode::kExtractOnly, 1, 1);
+    FileTreeNode tree;
+    tree.attributes = FileTreeNode::kDirectory;
+    FileTreeNode* addons = addNode(tree, "Addons\\", FileTreeNode::kDirectory);
+    addNode(*addons, "X.pbo", 0, 10, 0xAABBCCDD);
+    addNode(*addons, "y.pbo", 0, 1, 2);
+    addNode(*addons, "skip.txt", FileTreeNode::kExtractOnly, 3, 4);
+    FileTreeNode* onlyExtracts = addNode(tree, "docs\\", FileTreeNode::kDirectory | FileTreeNode::kExtractOnly);
+    addNode(*onlyExtracts, "a.txt", FileTreeNode::kExtractOnly, 1, 1);
     MemoryStream nested(4);
-    EXPECT_EQ(tree->serialize(nested), 2u);
+    EXPECT_EQ(tree.serialize(nested), 2u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(nested.buffer), nested.length),
               std::string("addons\\\0x.pbo\0\x0a\0\0\0\xdd\xcc\xbb\xaa" "y.pbo\0\1\0\0\0\2\0\0\0\0docs\\\0\0\0", 45));
     EXPECT_STREQ(addons->children[0]->name.c_str(), "X.pbo");  // the node keeps its case

@@ -1,7 +1,7 @@
 #include "client/CatalogueDecoder.h"
 
 #include "CatalogueBytes.h"
-#include "catalogue/FileTreeNode.h"
+#include "support/TreeNodes.h"
 
 #include <gtest/gtest.h>
 
@@ -21,18 +21,6 @@ std::string decodeError(const Bytes& image)
     std::string error;
     EXPECT_FALSE(decodeCatalogue(image.data(), image.size(), catalogue, error));
     return error;
-}
-
-FileTreeNode* addNode(FileTreeNode& parent, const char* name, uint16_t attributes, uint32_t size = 0)
-{
-    SharedRef<FileTreeNode> node(new FileTreeNode);
-    node->parent = &parent;
-    node->name = name;
-    node->attributes = attributes;
-    node->uncompressedSize = size;
-    node->crc = size * 3;
-    parent.children.add(node);
-    return node.get();
 }
 
 TEST(CatalogueDecoder, ReadsEveryFieldOfTheSample)
@@ -69,7 +57,7 @@ TEST(CatalogueDecoder, ReadsWhatTheServersWritersProduce)
     addNode(root, "Readme.TXT", 0, 5);
     for (int level = 0; level < 129; ++level)
         folder = addNode(*folder, "A\\", FileTreeNode::kDirectory);
-    addNode(*folder, "Big.PBO", 0, 70000);
+    addNode(*folder, "Big.PBO", 0, 70000, 210000);
     CatalogueBytes head;
     head.head("Server", 1).package("u", 1, "n", 3);
     MemoryStream stream(4096);
