@@ -10,7 +10,7 @@ void DatagramLoop::run()
     while (!stopRequested.load()) {
         WaitOutcome outcome = platform::waitForDatagrams(&socket, 1, &wake, idleInterval);
         if (outcome == WaitOutcome::datagrams)
-            takeWaitingDatagrams();
+            takeWaitingDatagrams(lastIdle);
         else if (outcome == WaitOutcome::failed)
             platform::sleepMilliseconds(idleInterval);  // a failing wait must not spin
         uint32_t now = platform::tickCount();
@@ -21,15 +21,16 @@ void DatagramLoop::run()
     }
 }
 
-void DatagramLoop::takeWaitingDatagrams()
+// A pass shorter than asked for emptied the queue.
+void DatagramLoop::takeWaitingDatagrams(uint32_t lastIdle)
 {
-    for (int32_t taken = 0; taken < datagramsPerPass && !stopRequested.load(); ++taken) {
-        uint32_t address = 0;
-        uint16_t port = 0;
-        int32_t length = socket.receiveFrom(buffer, sizeof buffer, &address, &port);
-        if (length < 0)
-            return;
-        handler.onDatagram(buffer, length, address, port, platform::tickCount());
+    int32_t taken = datagramsPerPass;
+    while (taken == datagramsPerPass && !stopRequested.load() && platform::tickCount() - lastIdle < idleInterval) {
+        taken = socket.receiveBatch(buffers.get(), largestDatagram, batch, datagramsPerPass);
+        for (int32_t i = 0; i < taken && !stopRequested.load(); ++i)
+            handler.onDatagram(batch[i].data, batch[i].length, batch[i].address, batch[i].port, platform::tickCount());
+        if (taken > 0)
+            handler.onBatchEnd();
     }
 }
 

@@ -3,6 +3,7 @@
 #include "platform/DatagramSocket.h"
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 // What a DatagramLoop calls, on the loop's thread, one call at a time. `now`
@@ -14,16 +15,22 @@ public:
     virtual void onStart([[maybe_unused]] uint32_t now) {}
     virtual void onDatagram(const uint8_t* data, int32_t length, uint32_t address, uint16_t port, uint32_t now) = 0;
     virtual void onIdle(uint32_t now) = 0;
+    // After the datagrams of one read, so that what they made can leave
+    // together.
+    virtual void onBatchEnd() {}
 };
 
 // Serves one open socket: onStart; then, until a stop is asked for, the
 // waiting datagrams in arrival order and onIdle at most every idleInterval,
 // on a time-out and also between datagrams, so a busy socket cannot starve
-// it. At most datagramsPerPass are taken between checks for a stop or idle.
+// it. A wake-up reads every waiting datagram, datagramsPerPass at a time
+// with a check for a stop or idle in between: a burst waits in the loop,
+// not in the socket's queue, where the system would drop its tail.
 class DatagramLoop {
 public:
     static constexpr uint32_t idleInterval = 100;
     static constexpr int32_t datagramsPerPass = 64;
+    static constexpr int32_t largestDatagram = 65536;
 
     DatagramLoop(platform::DatagramSocket& socket, DatagramHandler& handler) : socket(socket), handler(handler) {}
     ~DatagramLoop() { stop(); }
@@ -36,12 +43,15 @@ public:
     void stop();         // requestStop, then waits for start's thread
 
 private:
-    void takeWaitingDatagrams();
+    void takeWaitingDatagrams(uint32_t lastIdle);
 
     platform::DatagramSocket& socket;
     DatagramHandler& handler;
     platform::WakeSignal wake;
     std::atomic<bool> stopRequested{false};
-    uint8_t buffer[65536];  // the largest datagram
+    // Room for a pass of the largest datagrams; the system touches only
+    // the pages that datagrams fill.
+    std::unique_ptr<uint8_t[]> buffers{new uint8_t[size_t(datagramsPerPass) * largestDatagram]};
+    platform::Datagram batch[datagramsPerPass];
     std::thread thread;
 };
