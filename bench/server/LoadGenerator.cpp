@@ -79,7 +79,8 @@ int runQueries(uint16_t port, uint32_t duration, int32_t senders, int32_t window
     Sockets sockets = openClients(senders, senders);
     std::vector<uint8_t> ready(static_cast<size_t>(senders)), buffers(static_cast<size_t>(window) * 64);
     std::vector<platform::Datagram> answers(static_cast<size_t>(window));
-    const std::vector<platform::Datagram> queries(size_t(window), platform::Datagram{query, sizeof query, loopback, port});
+    const platform::Datagram one{query, sizeof query, loopback, port};
+    const std::vector<platform::Datagram> queries(static_cast<size_t>(window), one);
     uint64_t answered = 0;
     uint32_t start = platform::tickCount();
     while (platform::tickCount() - start < duration) {
@@ -146,9 +147,10 @@ int runFanout(uint16_t port, int32_t clients, int32_t chunks, bool burst)
         fetches[i].requested = fetches[i].lastHeard = platform::tickCount();
         send(sockets[i], port, chunkRequest, sizeof chunkRequest);
     }
+    uint32_t start = platform::tickCount();
+    uint32_t sending = start - fetches[0].requested;
     int32_t done = 0;
     int64_t resends = 0;
-    uint32_t start = platform::tickCount();
     uint32_t limit = uint32_t(chunks) * 200 * 3 + 10000;
     while (done < clients && platform::tickCount() - start < limit) {
         platform::WaitOutcome n = platform::waitForDatagrams(sockets.data(), clients, nullptr, 100, ready.data());
@@ -181,8 +183,8 @@ int runFanout(uint16_t port, int32_t clients, int32_t chunks, bool burst)
     std::sort(times.begin(), times.end());
     uint32_t median = times.empty() ? 0 : times[times.size() / 2];
     uint32_t worst = times.empty() ? 0 : times.back();
-    std::printf("completed %zu of %d median %u worst %u resends %lld askedagain %d\n", times.size(), clients, median,
-                worst, (long long)resends, askedAgain);
+    std::printf("completed %zu of %d median %u worst %u resends %lld askedagain %d sending %u\n", times.size(), clients,
+                median, worst, (long long)resends, askedAgain, sending);
     return times.size() == size_t(clients) ? 0 : 1;
 }
 
