@@ -2,11 +2,13 @@
 //
 //   kitsync-server-load catalogue <chunks>
 //       writes addoninfoblock.udp with that many chunks into the folder
-//   kitsync-server-load queries <port> <milliseconds>
-//       keeps a window of queries in flight and counts the answers
-//   kitsync-server-load fanout <port> <clients> <chunks>
-//       every client asks for the whole catalogue at once; prints when
-//       each one had all chunks, resending what went missing
+//   kitsync-server-load queries <port> <milliseconds> [<sockets> <window>]
+//       keeps a window of queries in flight on each socket (4 and 16 when
+//       not given) and counts the answers
+//   kitsync-server-load fanout <port> <clients> <chunks> [burst]
+//       every client asks for the whole catalogue at once (with "burst" 1,
+//       all within a few milliseconds); prints when each one had all
+//       chunks, resending what went missing, and how many had to ask again
 //   kitsync-server-load chunkflood <port> <sockets> <rounds>
 //       every socket sends a chunk request per round and reads nothing
 //
@@ -70,30 +72,33 @@ int makeCatalogue(int32_t chunks)
     return saveInfoBlock(info) ? 0 : 1;
 }
 
-int runQueries(uint16_t port, uint32_t duration)
+// Batched on both sides, so that the generator costs little per answer and
+// the server under test, not the generator, sets the pace.
+int runQueries(uint16_t port, uint32_t duration, int32_t senders, int32_t window)
 {
-    const int32_t senders = 4;
-    const int32_t window = 16;
     Sockets sockets = openClients(senders, senders);
-    std::vector<uint8_t> ready(senders);
-    uint8_t buffer[2048];
-    uint64_t answers = 0;
+    std::vector<uint8_t> ready(static_cast<size_t>(senders)), buffers(static_cast<size_t>(window) * 64);
+    std::vector<platform::Datagram> answers(static_cast<size_t>(window));
+    const platform::Datagram one{query, sizeof query, loopback, port};
+    const std::vector<platform::Datagram> queries(static_cast<size_t>(window), one);
+    uint64_t answered = 0;
     uint32_t start = platform::tickCount();
     while (platform::tickCount() - start < duration) {
         platform::WaitOutcome n = platform::waitForDatagrams(sockets.data(), senders, nullptr, 50, ready.data());
         for (int32_t i = 0; i < senders; ++i) {
-            if (n == platform::WaitOutcome::timedOut) {  // the window was lost: fill it again
-                for (int32_t k = 0; k < window; ++k)
-                    send(sockets[i], port, query, sizeof query);
-            } else if (ready[i] && sockets[i].receiveFrom(buffer, sizeof buffer, nullptr, nullptr) == 12) {
-                ++answers;
-                send(sockets[i], port, query, sizeof query);
-            }
+            int32_t got = 0;
+            if (n == platform::WaitOutcome::timedOut)  // the window was lost: fill it again
+                got = window;
+            else if (ready[i])
+                got = sockets[i].receiveBatch(buffers.data(), 64, answers.data(), window);
+            for (int32_t k = 0; k < got && n != platform::WaitOutcome::timedOut; ++k)
+                answered += answers[size_t(k)].length == 12 ? 1 : 0;
+            sockets[i].sendBatch(queries.data(), got);
         }
     }
     uint32_t elapsed = platform::tickCount() - start;
-    std::printf("answers %llu milliseconds %u rate %.0f\n", (unsigned long long)answers, elapsed,
-                answers * 1000.0 / elapsed);
+    std::printf("answers %llu milliseconds %u rate %.0f\n", (unsigned long long)answered, elapsed,
+                answered * 1000.0 / elapsed);
     return 0;
 }
 
@@ -103,6 +108,7 @@ struct Fetch {
     uint32_t requested = 0;
     uint32_t lastHeard = 0;
     uint32_t completion = 0;
+    bool askedAgain = false;
 };
 
 // Asks again for what a client silent for two seconds still misses: its
@@ -111,6 +117,7 @@ struct Fetch {
 int32_t resendMissing(Fetch& fetch, platform::DatagramSocket& s, uint16_t port, uint32_t now)
 {
     fetch.lastHeard = now;
+    fetch.askedAgain = true;
     if (fetch.count == 0) {
         send(s, port, chunkRequest, sizeof chunkRequest);
         return 1;
@@ -127,22 +134,23 @@ int32_t resendMissing(Fetch& fetch, platform::DatagramSocket& s, uint16_t port, 
     return sent;
 }
 
-int runFanout(uint16_t port, int32_t clients, int32_t chunks)
+int runFanout(uint16_t port, int32_t clients, int32_t chunks, bool burst)
 {
     Sockets sockets = openClients(clients, 25);
     std::vector<Fetch> fetches(static_cast<size_t>(clients));
     std::vector<uint8_t> ready(static_cast<size_t>(clients));
     uint8_t buffer[2048];
     for (int32_t i = 0; i < clients; ++i) {
-        if (i % 50 == 49)
+        if (!burst && i % 50 == 49)
             platform::sleepMilliseconds(10);  // arrivals over one pass; a single burst overruns receive buffers
         fetches[i].got.assign(size_t(chunks), false);
         fetches[i].requested = fetches[i].lastHeard = platform::tickCount();
         send(sockets[i], port, chunkRequest, sizeof chunkRequest);
     }
+    uint32_t start = platform::tickCount();
+    uint32_t sending = start - fetches[0].requested;
     int32_t done = 0;
     int64_t resends = 0;
-    uint32_t start = platform::tickCount();
     uint32_t limit = uint32_t(chunks) * 200 * 3 + 10000;
     while (done < clients && platform::tickCount() - start < limit) {
         platform::WaitOutcome n = platform::waitForDatagrams(sockets.data(), clients, nullptr, 100, ready.data());
@@ -166,15 +174,17 @@ int runFanout(uint16_t port, int32_t clients, int32_t chunks)
         }
     }
     std::vector<uint32_t> times;
+    int32_t askedAgain = 0;
     for (const Fetch& fetch : fetches) {
         if (fetch.count == chunks)
             times.push_back(fetch.completion);
+        askedAgain += fetch.askedAgain ? 1 : 0;
     }
     std::sort(times.begin(), times.end());
     uint32_t median = times.empty() ? 0 : times[times.size() / 2];
     uint32_t worst = times.empty() ? 0 : times.back();
-    std::printf("completed %zu of %d median %u worst %u resends %lld\n", times.size(), clients, median, worst,
-                (long long)resends);
+    std::printf("completed %zu of %d median %u worst %u resends %lld askedagain %d sending %u\n", times.size(), clients,
+                median, worst, (long long)resends, askedAgain, sending);
     return times.size() == size_t(clients) ? 0 : 1;
 }
 
@@ -201,10 +211,10 @@ int main(int argc, char** argv)
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "catalogue" && n.size() == 1)
         return makeCatalogue(n[0]);
-    if (mode == "queries" && n.size() == 2)
-        return runQueries(uint16_t(n[0]), uint32_t(n[1]));
-    if (mode == "fanout" && n.size() == 3)
-        return runFanout(uint16_t(n[0]), n[1], n[2]);
+    if (mode == "queries" && (n.size() == 2 || n.size() == 4))
+        return runQueries(uint16_t(n[0]), uint32_t(n[1]), n.size() == 4 ? n[2] : 4, n.size() == 4 ? n[3] : 16);
+    if (mode == "fanout" && (n.size() == 3 || n.size() == 4))
+        return runFanout(uint16_t(n[0]), n[1], n[2], n.size() == 4 && n[3] == 1);
     if (mode == "chunkflood" && n.size() == 3)
         return runChunkFlood(uint16_t(n[0]), n[1], n[2]);
     std::fprintf(stderr, "usage: see the head of LoadGenerator.cpp\n");

@@ -2,15 +2,19 @@
 
 #include "platform/Clock.h"
 
+#include <algorithm>
+
 void DatagramLoop::run()
 {
     using platform::WaitOutcome;
     handler.onStart(platform::tickCount());
     uint32_t lastIdle = platform::tickCount();
     while (!stopRequested.load()) {
-        WaitOutcome outcome = platform::waitForDatagrams(&socket, 1, &wake, idleInterval);
+        WaitOutcome outcome = WaitOutcome::datagrams;  // a backlog does not wait
+        if (!backlogged())
+            outcome = platform::waitForDatagrams(&socket, 1, &wake, idleInterval);
         if (outcome == WaitOutcome::datagrams)
-            takeWaitingDatagrams();
+            takeWaitingDatagrams(lastIdle);
         else if (outcome == WaitOutcome::failed)
             platform::sleepMilliseconds(idleInterval);  // a failing wait must not spin
         uint32_t now = platform::tickCount();
@@ -21,16 +25,45 @@ void DatagramLoop::run()
     }
 }
 
-void DatagramLoop::takeWaitingDatagrams()
+void DatagramLoop::takeWaitingDatagrams(uint32_t lastIdle)
 {
-    for (int32_t taken = 0; taken < datagramsPerPass && !stopRequested.load(); ++taken) {
-        uint32_t address = 0;
-        uint16_t port = 0;
-        int32_t length = socket.receiveFrom(buffer, sizeof buffer, &address, &port);
-        if (length < 0)
-            return;
-        handler.onDatagram(buffer, length, address, port, platform::tickCount());
+    do {
+        readWaitingDatagrams();
+        handlePass();
+    } while (backlogged() && !stopRequested.load() && platform::tickCount() - lastIdle < idleInterval);
+}
+
+// A batch shorter than asked for emptied the socket.
+void DatagramLoop::readWaitingDatagrams()
+{
+    if (!backlogged()) {
+        backlog.clear();
+        backlogStarts.clear();
+        backlogData.clear();
+        next = 0;
     }
+    int32_t taken = datagramsPerRead;
+    while (taken == datagramsPerRead && backlog.size() < backlogDatagrams && backlogData.size() < backlogBytes) {
+        taken = socket.receiveBatch(buffers.get(), largestDatagram, batch, datagramsPerRead);
+        for (int32_t i = 0; i < taken; ++i) {
+            backlog.push_back(platform::Datagram{nullptr, batch[i].length, batch[i].address, batch[i].port});
+            backlogStarts.push_back(backlogData.size());
+            backlogData.insert(backlogData.end(), batch[i].data, batch[i].data + batch[i].length);
+        }
+    }
+}
+
+void DatagramLoop::handlePass()
+{
+    size_t end = std::min(backlog.size(), next + size_t(datagramsPerPass));
+    if (next == end)
+        return;
+    for (; next < end && !stopRequested.load(); ++next) {
+        const platform::Datagram& d = backlog[next];
+        handler.onDatagram(backlogData.data() + backlogStarts[next], d.length, d.address, d.port,
+                           platform::tickCount());
+    }
+    handler.onBatchEnd();
 }
 
 bool DatagramLoop::start()

@@ -4,9 +4,17 @@
 
 namespace platform {
 
+// One datagram of a batch: its bytes, and the peer it came from or goes to.
+struct Datagram {
+    const uint8_t* data = nullptr;
+    int32_t length = 0;
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+
 // An IPv4 UDP socket that never blocks. Addresses are in network byte order,
-// as in the socket layer's address record; ports in host order. Batched
-// forms of the datagram calls can join these without changing callers.
+// as in the socket layer's address record; ports in host order. The batch
+// calls cost one system call per batch where the system has one (Linux).
 class DatagramSocket {
 public:
     DatagramSocket() = default;
@@ -26,6 +34,17 @@ public:
     // The oldest waiting datagram, cut to capacity: its length, or -1 at
     // once when none waits. The sender (or 0, 0) goes where not null.
     int32_t receiveFrom(void* buffer, int32_t capacity, uint32_t* address, uint16_t* port);
+
+    // Up to `count` waiting datagrams, oldest first: the i-th lands in
+    // buffers + i * capacity, cut to capacity, and is described in batch[i].
+    // How many were taken; 0 at once when none waits.
+    int32_t receiveBatch(uint8_t* buffers, int32_t capacity, Datagram* batch, int32_t count);
+    // Sends them in order; one the system refuses (a full buffer, a bad
+    // address) is dropped and the rest still go. How many went.
+    int32_t sendBatch(const Datagram* batch, int32_t count);
+    // Asks for a receive queue of this many bytes, so that a burst waits
+    // there; the system may grant less (Linux: twice net.core.rmem_max).
+    bool setReceiveBuffer(int32_t bytes);
 
     intptr_t nativeHandle() const { return handle; }
 

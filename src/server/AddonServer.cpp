@@ -11,10 +11,19 @@ AddonServer::~AddonServer()
     loop.stop();
 }
 
+bool AddonServer::open(uint32_t address, uint16_t port)
+{
+    if (!socket.open(address, port))
+        return false;
+    socket.setReceiveBuffer(receiveQueueBytes);  // less, even the default, still serves
+    return true;
+}
+
 void AddonServer::onStart(uint32_t now)
 {
     service.setBrowserAddress(browser.lastAddress());
     service.start(now);
+    outgoing.flush();
 }
 
 void AddonServer::onDatagram(const uint8_t* data, int32_t length, uint32_t address, uint16_t port, uint32_t now)
@@ -27,11 +36,12 @@ void AddonServer::onIdle(uint32_t now)
 {
     service.setBrowserAddress(browser.lastAddress());
     service.tick(now);
+    outgoing.flush();
 }
 
 void AddonServer::send(uint32_t address, uint16_t port, const uint8_t* data, int32_t length)
 {
-    socket.sendTo(address, port, data, length);
+    outgoing.add(address, port, data, length);
 }
 
 void AddonServer::log(const char* text)

@@ -19,7 +19,16 @@ struct Call {
     int32_t first = 0;  // a datagram's first byte
     uint32_t address = 0;
     uint16_t port = 0;
+    uint32_t now = 0;
 };
+
+size_t count(const std::vector<Call>& calls, char kind)
+{
+    size_t n = 0;
+    for (const Call& call : calls)
+        n += call.kind == kind ? 1 : 0;
+    return n;
+}
 
 // Notes every call of the loop for the test thread; `react` runs on the
 // loop's thread after each.
@@ -30,7 +39,12 @@ public:
     {
         note(Call{'d', length > 0 ? data[0] : -1, address, port});
     }
-    void onIdle(uint32_t) override { note(Call{'i'}); }
+    void onIdle(uint32_t now) override { note(Call{'i', 0, 0, 0, now}); }
+    void onBatchEnd() override
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        batchEnds.push_back(count(calls, 'd'));
+    }
 
     // Waits until `done` accepts the calls so far (at most 5 s, which only a
     // broken loop needs), and returns them either way.
@@ -43,6 +57,7 @@ public:
     std::vector<Call> all() { return await([](const std::vector<Call>&) { return true; }); }
 
     std::function<void(const Call&)> react = [](const Call&) {};
+    std::vector<size_t> batchEnds;  // the datagrams handled by each; read once the loop stopped
 
 private:
     void note(const Call& call)
@@ -59,14 +74,6 @@ private:
     std::condition_variable noted;
     std::vector<Call> calls;
 };
-
-size_t count(const std::vector<Call>& calls, char kind)
-{
-    size_t n = 0;
-    for (const Call& call : calls)
-        n += call.kind == kind ? 1 : 0;
-    return n;
-}
 
 class Loop : public ::testing::Test {
 protected:
@@ -118,6 +125,57 @@ TEST_F(Loop, DrainsABurstInOrderWithIdleCallsBetweenBoundedPasses)
     }
     EXPECT_EQ(expected, 150);
     EXPECT_GE(idlesDuringBurst, 2);
+}
+
+// With time standing still, one wake-up takes a burst of several passes:
+// each datagram in order, no idle call between, and a batch end after each
+// pass, where what the datagrams made leaves.
+TEST_F(Loop, OneWakeUpTakesABurstOfSeveralPassesInOrder)
+{
+    SteppingClock clock(0);
+    send(150);
+    ASSERT_TRUE(loop.start());
+    std::vector<Call> calls = awaitDatagrams(150);
+    loop.stop();
+    ASSERT_GE(calls.size(), 151u);
+    EXPECT_EQ(calls[0].kind, 's');
+    for (int32_t i = 0; i < 150; ++i) {
+        EXPECT_EQ(calls[size_t(i) + 1].kind, 'd');
+        EXPECT_EQ(calls[size_t(i) + 1].first, i);
+    }
+    std::vector<size_t> passEnds;
+    for (size_t end = DatagramLoop::datagramsPerPass; end < 150; end += DatagramLoop::datagramsPerPass)
+        passEnds.push_back(end);
+    passEnds.push_back(150);
+    EXPECT_EQ(recorder.batchEnds, passEnds);
+}
+
+// Each datagram handled brings another, so the queue never runs empty; the
+// clock moves 1 ms a reading. Idle calls still come every interval, late by
+// at most the pass under way and a few readings of the loop's own.
+TEST_F(Loop, AStreamThatNeverPausesStillGetsIdleCallsOnTime)
+{
+    SteppingClock clock(1);
+    recorder.react = [this](const Call& call) {
+        if (call.kind == 'd')
+            peer.sendTo(loopback, socket.localPort(), "more", 4);
+    };
+    send(100);
+    ASSERT_TRUE(loop.start());
+    std::vector<Call> calls = recorder.await([](const std::vector<Call>& c) { return count(c, 'i') >= 5; });
+    loop.stop();
+    ASSERT_GE(count(calls, 'i'), 5u);
+    uint32_t lastIdle = 0;
+    size_t datagrams = 0;
+    for (const Call& call : calls) {
+        datagrams += call.kind == 'd' ? 1 : 0;
+        if (call.kind != 'i')
+            continue;
+        EXPECT_LE(call.now - lastIdle, DatagramLoop::idleInterval + DatagramLoop::datagramsPerPass + 5);
+        EXPECT_GT(datagrams, 0u);  // the stream went on between them
+        lastIdle = call.now;
+        datagrams = 0;
+    }
 }
 
 // The clock stands still, so idle calls come only from time-outs; a stop

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 using namespace platform;
@@ -61,7 +62,9 @@ TEST(DatagramSocket, HeldPortsEmptyReceivesAndBadArgumentsAreRefused)
     uint8_t buffer[8];
     EXPECT_EQ(socket.localPort(), 0);
     EXPECT_EQ(socket.sendTo(loopback, 9, buffer, 4), -1);  // nothing open
+    EXPECT_FALSE(socket.setReceiveBuffer(1 << 20));
     ASSERT_TRUE(socket.open(loopback, 0));
+    EXPECT_TRUE(socket.setReceiveBuffer(1 << 20));
     EXPECT_FALSE(second.open(loopback, socket.localPort()));
     EXPECT_FALSE(second.open(0, socket.localPort()));  // any address overlaps loopback
     EXPECT_FALSE(second.isOpen());
@@ -117,6 +120,28 @@ TEST_F(Wait, DatagramsComeFirstThenOneWakeUpThenTheTimeOut)
     EXPECT_EQ(waitForDatagrams(sockets, 1, nullptr, 0), WaitOutcome::timedOut);
     sockets[0].close();
     EXPECT_EQ(waitBoth(0), WaitOutcome::failed);
+}
+
+// A refused datagram (port 0) is dropped and the rest go; a batch takes
+// what waits, each cut to its slot, and stops short when the queue runs dry.
+TEST_F(Wait, BatchesSendWhatTheSystemTakesAndReceiveWhatWaits)
+{
+    const uint8_t ping[] = "ping", refused[] = "x", pong[] = "pong!";
+    uint16_t to = sockets[0].localPort();
+    Datagram out[3] = {{ping, 4, loopback, to}, {refused, 1, loopback, 0}, {pong, 5, loopback, to}};
+    EXPECT_EQ(peer.sendBatch(out, 3), 2);
+    uint8_t slots[3 * 4];
+    Datagram in[3];
+    ASSERT_EQ(sockets[0].receiveBatch(slots, 4, in, 3), 2);
+    for (const Datagram& d : {in[0], in[1]}) {
+        EXPECT_EQ(d.length, 4);
+        EXPECT_EQ(d.address, loopback);
+        EXPECT_EQ(d.port, peer.localPort());
+    }
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(in[0].data), 4), "ping");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(in[1].data), 4), "pong");
+    EXPECT_EQ(in[1].data, slots + 4);
+    EXPECT_EQ(sockets[0].receiveBatch(slots, 4, in, 3), 0);
 }
 
 TEST_F(Wait, ASignalFromAnotherThreadEndsAWaitWithoutLimit)

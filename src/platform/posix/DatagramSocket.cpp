@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -15,6 +16,25 @@ static sockaddr_in ipv4Record(uint32_t address, uint16_t port)
 {
     return sockaddr_in{AF_INET, htons(port), in_addr{address}, {}};
 }
+
+// The records of one recvmmsg or sendmmsg call, on the stack.
+struct MessageBatch {
+    static constexpr int32_t size = 64;
+    mmsghdr headers[size];
+    iovec pieces[size];
+    sockaddr_in records[size];
+
+    void set(int32_t i, const uint8_t* data, int32_t length, sockaddr_in record)
+    {
+        pieces[i] = iovec{const_cast<uint8_t*>(data), size_t(length)};
+        records[i] = record;
+        headers[i] = mmsghdr{};
+        headers[i].msg_hdr.msg_name = &records[i];
+        headers[i].msg_hdr.msg_namelen = sizeof records[i];
+        headers[i].msg_hdr.msg_iov = &pieces[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+};
 
 bool DatagramSocket::open(uint32_t address, uint16_t port)
 {
@@ -65,6 +85,51 @@ int32_t DatagramSocket::receiveFrom(void* buffer, int32_t capacity, uint32_t* ad
     if (port != nullptr)
         *port = ntohs(record.sin_port);
     return received < 0 ? -1 : int32_t(received);
+}
+
+int32_t DatagramSocket::receiveBatch(uint8_t* buffers, int32_t capacity, Datagram* batch, int32_t count)
+{
+    MessageBatch messages;
+    int32_t taken = 0;
+    while (buffers != nullptr && capacity >= 0 && taken < count) {
+        int32_t asked = std::min(count - taken, MessageBatch::size);
+        for (int32_t i = 0; i < asked; ++i)
+            messages.set(i, buffers + size_t(taken + i) * size_t(capacity), capacity, sockaddr_in{});
+        int got = recvmmsg(int(handle), messages.headers, unsigned(asked), 0, nullptr);
+        for (int32_t i = 0; i < got; ++i) {
+            const sockaddr_in& from = messages.records[i];
+            batch[taken + i] = Datagram{static_cast<const uint8_t*>(messages.pieces[i].iov_base),
+                                        int32_t(messages.headers[i].msg_len), from.sin_addr.s_addr,
+                                        ntohs(from.sin_port)};
+        }
+        taken += std::max(got, 0);
+        if (got < asked)
+            break;  // the queue is empty
+    }
+    return taken;
+}
+
+// sendmmsg stops at the first datagram refused, which is then dropped.
+int32_t DatagramSocket::sendBatch(const Datagram* batch, int32_t count)
+{
+    MessageBatch messages;
+    int32_t sent = 0;
+    for (int32_t next = 0; next < count;) {
+        int32_t asked = std::min(count - next, MessageBatch::size);
+        for (int32_t i = 0; i < asked; ++i) {
+            const Datagram& d = batch[next + i];
+            messages.set(i, d.data, d.length, ipv4Record(d.address, d.port));
+        }
+        int went = std::max(sendmmsg(int(handle), messages.headers, unsigned(asked), MSG_NOSIGNAL), 0);
+        sent += went;
+        next += went + (went < asked ? 1 : 0);
+    }
+    return sent;
+}
+
+bool DatagramSocket::setReceiveBuffer(int32_t bytes)
+{
+    return setsockopt(int(handle), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
 }
 
 WakeSignal::WakeSignal() : handle(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}

@@ -108,6 +108,37 @@ int32_t DatagramSocket::receiveFrom(void* buffer, int32_t capacity, uint32_t* ad
     return received == SOCKET_ERROR ? -1 : received;
 }
 
+// Windows has no batched datagram calls: one call per datagram, until the
+// queue is empty (WSAEWOULDBLOCK) or the batch full.
+int32_t DatagramSocket::receiveBatch(uint8_t* buffers, int32_t capacity, Datagram* batch, int32_t count)
+{
+    int32_t taken = 0;
+    while (buffers != nullptr && capacity >= 0 && taken < count) {
+        uint8_t* slot = buffers + size_t(taken) * size_t(capacity);
+        Datagram& d = batch[taken];
+        d.data = slot;
+        d.length = receiveFrom(slot, capacity, &d.address, &d.port);
+        if (d.length < 0)
+            break;
+        ++taken;
+    }
+    return taken;
+}
+
+int32_t DatagramSocket::sendBatch(const Datagram* batch, int32_t count)
+{
+    int32_t sent = 0;
+    for (int32_t i = 0; i < count; ++i)
+        sent += sendTo(batch[i].address, batch[i].port, batch[i].data, batch[i].length) >= 0 ? 1 : 0;
+    return sent;
+}
+
+bool DatagramSocket::setReceiveBuffer(int32_t bytes)
+{
+    return setsockopt(native(handle), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes)
+           == 0;
+}
+
 // WSAPoll waits on sockets only, so the wake-up is a socket on loopback
 // that is connected to itself: a signal is a byte sent there.
 WakeSignal::WakeSignal()
