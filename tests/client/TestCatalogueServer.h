@@ -42,8 +42,10 @@ class TestCatalogueServer : private DatagramHandler, private ServiceOutput {
 public:
     explicit TestCatalogueServer(TestServerSetup setup) : setup(std::move(setup))
     {
-        for (const std::vector<uint8_t>& chunk : this->setup.chunks)
-            catalogue.chunks.add(SharedRef<ByteBuffer>(new ByteBuffer(chunk.data(), uint32_t(chunk.size()))));
+        const std::vector<std::vector<uint8_t>>& chunks = this->setup.chunks;
+        for (size_t i = 0; i < chunks.size(); ++i)
+            catalogue.chunks.at(int32_t(i)) =
+                SharedRef<ByteBuffer>(new ByteBuffer(chunks[i].data(), uint32_t(chunks[i].size())));
         catalogue.infoBlockId = this->setup.id;
         ServingConfig config;
         config.password = this->setup.password.c_str();
