@@ -24,9 +24,9 @@ import threading
 import time
 
 here = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("batch_bench", os.path.join(here, "batch-bench.py"))
-bench = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(bench)
+found = importlib.util.spec_from_file_location("batch_bench", os.path.join(here, "batch-bench.py"))
+bench = importlib.util.module_from_spec(found)
+found.loader.exec_module(bench)
 
 FANOUT_CLIENTS, CHUNKS, SEND_DELAY = 200, 100, 50
 QUERY = bytes([0x0F, 0x04, 0, 0, 0])  # version 1039, no password
