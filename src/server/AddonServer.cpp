@@ -26,9 +26,10 @@ void AddonServer::onStart(uint32_t now)
     outgoing.flush();
 }
 
+// The browser address is refreshed by start and idle calls, which announce;
+// a tick that a short datagram runs uses the one of the last idle call.
 void AddonServer::onDatagram(const uint8_t* data, int32_t length, uint32_t address, uint16_t port, uint32_t now)
 {
-    service.setBrowserAddress(browser.lastAddress());
     service.receive(data, length, address, port, now);
 }
 
