@@ -131,3 +131,18 @@ bool runSync(const Catalogue& catalogue, const FolderCheck& check, const std::ve
     run.run(downloads);
     return true;
 }
+
+const char* packageStateText(PackageState state)
+{
+    switch (state) {
+    case PackageState::notSelected:
+        return "not selected";
+    case PackageState::complete:
+        return "complete";
+    case PackageState::installed:
+        return "installed";
+    case PackageState::failed:
+        return "failed";
+    }
+    return "?";
+}

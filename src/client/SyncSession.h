@@ -53,3 +53,6 @@ public:
 bool runSync(const Catalogue& catalogue, const FolderCheck& check, const std::vector<PackagePlan>& plans,
              const SyncSettings& settings, SyncObserver& observer, std::vector<PackageOutcome>& outcomes,
              std::string& error);
+
+// "not selected", "complete", "installed" or "failed".
+const char* packageStateText(PackageState state);

@@ -19,21 +19,6 @@
 
 namespace {
 
-// A game port whose UDP port (+ 20), fallback (+ 40) and rules port (+ 1)
-// were free a moment ago.
-uint16_t freeGamePort()
-{
-    for (;;) {
-        UdpPeer probe;
-        uint16_t gamePort = uint16_t(probe.port() - 20);
-        if (probe.port() < 1024 || probe.port() > 65535 - 20)
-            continue;
-        UdpPeer fallback(1, uint16_t(gamePort + 40)), rules(1, uint16_t(gamePort + 1));
-        if (fallback.isOpen() && rules.isOpen())
-            return gamePort;
-    }
-}
-
 // A folder holding kitsync.ini and a stored catalogue sealed from an
 // incompressible image of imageSize bytes.
 struct ServerFolder {

@@ -49,6 +49,21 @@ public:
     mutable platform::DatagramSocket socket;  // sending and receiving leave the peer as it was
 };
 
+// A game port whose UDP port (+ 20), fallback (+ 40) and rules port (+ 1)
+// were free a moment ago.
+inline uint16_t freeGamePort()
+{
+    for (;;) {
+        UdpPeer probe;
+        uint16_t gamePort = uint16_t(probe.port() - 20);
+        if (probe.port() < 1024 || probe.port() > 65535 - 20)
+            continue;
+        UdpPeer fallback(1, uint16_t(gamePort + 40)), rules(1, uint16_t(gamePort + 1));
+        if (fallback.isOpen() && rules.isOpen())
+            return gamePort;
+    }
+}
+
 // "HH:MM:SS: " then exactly message.
 inline bool isStamped(const std::string& line, const std::string& message)
 {

@@ -62,6 +62,8 @@ void appendPackage(std::string& out, const CataloguePackage& package, size_t num
     appendTree(out, package.root, 0);
 }
 
+}  // namespace
+
 std::string findingText(const FileFinding& finding)
 {
     std::string line = "  ";
@@ -75,6 +77,8 @@ std::string findingText(const FileFinding& finding)
         line += " (CRC-32 " + hex8(finding.actualCrc) + ", expected " + hex8(finding.expectedCrc) + ")";
     return line + "\n";
 }
+
+namespace {
 
 std::string faultBreakdown(const FolderCheck& check)
 {
@@ -226,6 +230,8 @@ void writeSummary(JsonWriter& json, const ServerSummary& summary)
         json.null();
 }
 
+}  // namespace
+
 void writeFinding(JsonWriter& json, const FileFinding& finding)
 {
     json.beginObject();
@@ -239,6 +245,8 @@ void writeFinding(JsonWriter& json, const FileFinding& finding)
         json.key("actualCrc").number(finding.actualCrc);
     json.endObject();
 }
+
+namespace {
 
 void writeCheck(JsonWriter& json, const FolderCheck& check)
 {

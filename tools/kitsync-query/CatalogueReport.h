@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+class JsonWriter;
+
 // What was learnt from the query, shown above the catalogue.
 struct ServerSummary {
     std::string endpoint;  // "host:port" as the user gave it
@@ -22,6 +24,12 @@ std::string catalogueText(const Catalogue& catalogue);
 // The comparison with a local folder: per package the files at fault,
 // then a one-line summary.
 std::string checkText(const FolderCheck& check);
+
+// One file at fault: its fault, path and what was found, as a line.
+std::string findingText(const FileFinding& finding);
+
+// The same as a JSON object.
+void writeFinding(JsonWriter& json, const FileFinding& finding);
 
 // Everything above as one JSON object for scripts; `check` may be null.
 std::string reportJson(const ServerSummary& summary, const Catalogue& catalogue, const FolderCheck* check);
