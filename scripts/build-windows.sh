@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs and their tests with Debian's mingw-w64:
-# build-win/kitsync-server.exe, kitsync-query.exe, kitsync-inspect.exe and
+# build-win/kitsync-server.exe, kitsync-query.exe, kitsync-inspect.exe, kitsync-sync.exe and
 # the test programs, all statically linked. Installs what it needs (the
 # mingw compilers, mingw zlib, Wine for the tests), fetches Debian's zlib
 # source for minizip, and builds minizip and GoogleTest for the target under
@@ -91,7 +91,7 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64
 cmake --build "$BUILD_DIR" -j2
 
 # Statically linked: nothing beyond the DLLs that come with Windows.
-for program in kitsync-server kitsync-query kitsync-inspect; do
+for program in kitsync-server kitsync-query kitsync-inspect kitsync-sync; do
   exe="$BUILD_DIR/$program.exe"
   [ -f "$exe" ] || { echo "missing $exe" >&2; exit 1; }
   foreign=$("$TRIPLE-objdump" -p "$exe" | awk '/DLL Name:/ {print tolower($3)}' \
@@ -105,4 +105,4 @@ done
 # README.txt, in kitsync-VERSION-windows-x64.zip (CPack's ZIP generator).
 (cd "$BUILD_DIR" && cpack -G ZIP > /dev/null)
 zip_file=$(ls "$BUILD_DIR"/kitsync-*-windows-x64.zip)
-echo "Windows programs in $BUILD_DIR/: kitsync-server.exe kitsync-query.exe kitsync-inspect.exe; zip: $zip_file"
+echo "Windows programs in $BUILD_DIR/: kitsync-server.exe kitsync-query.exe kitsync-inspect.exe kitsync-sync.exe; zip: $zip_file"

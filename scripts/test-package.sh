@@ -6,8 +6,8 @@
 # there runs kitsync-server --version, starts the server from the installed
 # path as kitsync-server@pkgtest.service would (user kitsync, working folder
 # /var/lib/kitsync/pkgtest, standard input /dev/null), queries it with the
-# installed kitsync-query, stops it with SIGTERM, restarts it after a
-# package was added (the stored catalogue must be flagged), and runs
+# installed kitsync-query, fills a game folder from it with kitsync-sync,
+# stops it with SIGTERM, restarts it after a package was added (the stored catalogue must be flagged), and runs
 # systemd-analyze security (at most 2.0) and verify on the installed unit.
 #
 # The debootstrap root is made once per machine and kept in
@@ -162,6 +162,10 @@ if start_server "$console"; then
   in_root /usr/bin/kitsync-query "127.0.0.1:$udp_port" > "$out/query.txt" 2>&1 || query_status=$?
   check "the installed kitsync-query reads the catalogue (status $query_status)" test "$query_status" -eq 0
   check "the query lists the package" grep -q 'Package Test Units' "$out/query.txt"
+  sync_status=0
+  in_root env HOME=/root /usr/bin/kitsync-sync "127.0.0.1:$udp_port" /tmp/game > "$out/sync.txt" 2>&1 || sync_status=$?
+  check "the installed kitsync-sync fills a game folder (status $sync_status)" test "$sync_status" -eq 0
+  check "the synced folder holds the package's file" cmp -s "$root/tmp/game/addons/a.pbo" <(printf 'pbo%.0s' {1..100})
   stop_server "$console"
 
   # A package added to kitsync.ini: the stored catalogue is still served,

@@ -19,8 +19,9 @@ linux=${KITSYNC_LINUX_BUILD:-build}
 
 scripts/build-windows.sh > /dev/null
 cmake -S . -B "$linux" -G Ninja > /dev/null
-cmake --build "$linux" --target kitsync-query kitsync-server > /dev/null
+cmake --build "$linux" --target kitsync-query kitsync-server kitsync-sync > /dev/null
 query="$root/$linux/kitsync-query"
+linux_sync="$root/$linux/kitsync-sync"
 linux_server="$root/$linux/kitsync-server"
 
 export WINEPREFIX="$root/$win/_wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -108,7 +109,7 @@ mkdir -p "$e2e/unpacked"
 release_zip=$(ls "$win"/kitsync-*-windows-x64.zip)
 unzip -q "$release_zip" -d "$e2e/unpacked"
 release_dir="$e2e/unpacked/$(basename "$release_zip" .zip)"
-for f in kitsync-server.exe kitsync-query.exe kitsync-inspect.exe kitsync.ini README.txt; do
+for f in kitsync-server.exe kitsync-query.exe kitsync-inspect.exe kitsync-sync.exe kitsync.ini README.txt; do
   if [ -f "$release_dir/$f" ]; then pass; else fail "the release zip holds $f"; fi
 done
 server_exe="$release_dir/kitsync-server.exe"
@@ -257,6 +258,26 @@ if wait_for_text "$console" 180 "Server is running"; then
   check "the query reports the server's id" grep -q "\"id\": \"$chunk_id\"" "$e2e/win-query.json"
   check "the query lists the package" grep -q '"name": "Wine Units"' "$e2e/win-query.json"
   check "the server logged the query" wait_for_text "$console" 5 "Sending chunks to 127.0.0.1:"
+
+  # The player's side on Windows: kitsync-sync.exe downloads through WinINet
+  # and installs into a folder; the Linux tool, synced from the same server,
+  # must leave the same files.
+  mkdir -p "$e2e/wingame/Addons" "$e2e/linuxgame/Addons"
+  status=0
+  (cd "$e2e" && wine "$release_dir/kitsync-sync.exe" --optional --cache "$(windows_path "$e2e/wincache")" \
+    "127.0.0.1:$((game_port + 40))" "$(windows_path "$e2e/wingame")" > "$e2e/win-sync.txt" 2> "$e2e/win-sync.err") || status=$?
+  check "kitsync-sync.exe brought the folder in line (status $status: $(tail -3 "$e2e/win-sync.err"))" test "$status" -eq 0
+  status=0
+  "$linux_sync" --optional --cache "$e2e/linuxcache" "127.0.0.1:$((game_port + 40))" "$e2e/linuxgame" \
+    > "$e2e/linux-sync.txt" 2>&1 || status=$?
+  check "the Linux kitsync-sync synced from the Windows server (status $status)" test "$status" -eq 0
+  check "both tools leave the same files" diff -r "$e2e/wingame" "$e2e/linuxgame"
+  check "the folder holds the units' files" test -f "$e2e/wingame/Addons/unit_00_.pbo"
+  status=0
+  (cd "$e2e" && wine "$release_dir/kitsync-sync.exe" --json --optional --cache "$(windows_path "$e2e/wincache")" \
+    "127.0.0.1:$((game_port + 40))" "$(windows_path "$e2e/wingame")" > "$e2e/win-sync.json" 2> /dev/null) || status=$?
+  check "a second kitsync-sync.exe run finds everything complete (status $status)" \
+    python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert d["complete"] and all(p["state"] == "complete" for p in d["packages"])' "$e2e/win-sync.json"
 
   # The Linux server, built from the same packages, must make the same
   # catalogue image (only the id differs between builds).
