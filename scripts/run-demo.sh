@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build="${KITSYNC_BUILD_DIR:-build}"
 scripts/install-deps.sh
 cmake -S . -B "$build" -G Ninja > /dev/null
-cmake --build "$build" --target kitsync-server kitsync-query
+cmake --build "$build" --target kitsync-server kitsync-query kitsync-sync
 server="$(cd "$build" && pwd)/kitsync-server"
 scripts/make-demo.sh
 
@@ -18,6 +18,7 @@ cd demo
 echo
 echo "Answer the prompts (a: index every package); stop the server with Ctrl+C."
 echo "From another terminal: $build/kitsync-query 127.0.0.1"
+echo "A player's game folder: $build/kitsync-sync --optional 127.0.0.1 ~/demo-game"
 echo
 # -renew: every run builds the catalogue anew, so the prompts always show;
 # answer o (nOall) on a later run to reuse the record cache files.
