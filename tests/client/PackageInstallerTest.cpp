@@ -248,19 +248,29 @@ TEST_F(Installer, FailuresLeaveTheFolderAsItWas)
     }
 }
 
-// A link on the way is never followed, wherever it points.
-TEST_F(Installer, LinkedFolderFailsThePackage)
+// A link on the way is never followed, wherever it points; a file that is a
+// link is replaced by the new file, never written through.
+TEST_F(Installer, LinksAreNeverFollowedOut)
 {
     TempFolder outside;
+    outside.write("x.pbo", "theirs");
     std::error_code failed;
     fs::create_directory_symlink(outside.folder(), game.path("addons"), failed);
     if (failed)
         GTEST_SKIP() << "no symbolic links here: " << failed.message();
-    pack({{"x.pbo", "x"}});
+    pack({{"x.pbo", "ours!!"}});
     InstallReport report = install();
     EXPECT_EQ(report.status, InstallStatus::unsafeName);
     EXPECT_NE(report.message.find("link addons"), std::string::npos) << report.message;
-    EXPECT_TRUE(fs::is_empty(outside.folder()));
+
+    fs::remove(game.path("addons"));
+    fs::create_directory(game.path("addons"));
+    fs::create_symlink(outside.path("x.pbo"), game.path("addons/x.pbo"));
+    ASSERT_EQ(install().status, InstallStatus::installed);
+    EXPECT_FALSE(fs::is_symlink(game.path("addons/x.pbo")));
+    EXPECT_EQ(readFile(game.path("addons/x.pbo")), "ours!!");
+    using Listing = std::map<std::string, std::string>;
+    EXPECT_EQ(listing(outside.folder()), (Listing{{"x.pbo", "theirs"}}));
 }
 
 }  // namespace
