@@ -182,8 +182,48 @@ bool PackageArchive::readCurrentEntryText(uint64_t size, RefString& text)
     return true;
 }
 
+namespace {
+
+struct Inflated {
+    int lastRead = 0;  // below 0: the unzip layer failed
+    bool sinkRefused = false;
+    uint64_t total = 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+};
+
+// Reads the open entry to its end, handing each block to the sink (when
+// given) and, when summing, to crc32.
+Inflated inflateCurrent(unzFile zip, unsigned char* block, unsigned blockSize, EntrySink* sink, bool summing)
+{
+    Inflated out;
+    while ((out.lastRead = unzReadCurrentFile(zip, block, blockSize)) > 0) {
+        auto got = static_cast<unsigned>(out.lastRead);
+        if (summing)
+            out.crc = crc32(out.crc, block, got);
+        out.total += got;
+        if (sink != nullptr && !sink->take(block, got)) {
+            out.sinkRefused = true;
+            break;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 bool PackageArchive::inspectEntries()
 {
+    return walkEntries(true);
+}
+
+bool PackageArchive::placeEntries()
+{
+    return walkEntries(false);
+}
+
+bool PackageArchive::walkEntries(bool inflate)
+{
+    placedEntries.clear();
     failure = InspectFailure::None;
     crcMismatch = false;
     checksum = 0;
@@ -202,7 +242,7 @@ bool PackageArchive::inspectEntries()
         // A longer name would be cut and unterminated in the buffer.
         if (info.size_filename >= kNameBufferSize)
             return fail(InspectFailure::Unreadable);
-        if (!inspectCurrentEntry(info, name))
+        if (!placeCurrentEntry(info, name, inflate))
             return false;
         int step = unzGoToNextFile(zipHandle);
         // Only the end of the list ends the walk well: a central directory
@@ -216,24 +256,42 @@ bool PackageArchive::inspectEntries()
     }
 }
 
-bool PackageArchive::inspectCurrentEntry(const unz_file_info& info, const char* storedName)
+// Without inflating, the recorded CRC-32 stands in for the data's.
+bool PackageArchive::placeCurrentEntry(const unz_file_info& info, const char* storedName, bool inflate)
 {
     RefString name = toBackslashes(storedName);
     if (isFolderEntry(name))
         return true;  // folders arise only from target paths
-    uint32_t crc = 0;
-    if (!verifyCurrentEntry(info, crc))
+    auto crc = static_cast<uint32_t>(info.crc);
+    if (inflate && !verifyCurrentEntry(info, crc))
         return false;
+    if (!inflate && info.uncompressed_size > UINT32_MAX)
+        return fail(InspectFailure::Unreadable);
     checksum ^= crc;
     const InstallRule* rule = firstRuleFor(name);
     if (rule == nullptr || rule->kind == RuleKind::Ignore)
         return true;
     auto size = static_cast<uint32_t>(info.uncompressed_size);
-    if (!placeFile(targetFor(*rule, name), isExtractOnly(rule->kind), size, crc)) {
+    RefString target = targetFor(*rule, name);
+    if (!placeFile(target, isExtractOnly(rule->kind), size, crc)) {
         failedEntry = storedName;
         return fail(InspectFailure::UnsafePath);
     }
+    recordPlaced(storedName, target, isExtractOnly(rule->kind), size, crc);
     return true;
+}
+
+void PackageArchive::recordPlaced(const char* storedName, const RefString& target, bool extractOnly, uint32_t size,
+                                  uint32_t crc)
+{
+    PlacedEntry entry;
+    entry.storedName = storedName;
+    entry.target = target;
+    entry.extractOnly = extractOnly;
+    entry.size = size;
+    entry.crc = crc;
+    unzGetFilePos64(zipHandle, &entry.position);
+    placedEntries.push_back(entry);
 }
 
 // Streams the entry through crc32. The unzip layer checks the CRC itself
@@ -246,26 +304,40 @@ bool PackageArchive::verifyCurrentEntry(const unz_file_info& info, uint32_t& crc
     if (unzOpenCurrentFile(zipHandle) != UNZ_OK)
         return fail(InspectFailure::Unreadable);
     unsigned char block[kReadBlockSize];
-    uLong running = crc32(0L, Z_NULL, 0);
-    uint64_t total = 0;
-    int got = 0;
-    while ((got = unzReadCurrentFile(zipHandle, block, sizeof block)) > 0) {
-        running = crc32(running, block, static_cast<uInt>(got));
-        total += static_cast<uint64_t>(got);
-    }
+    Inflated read = inflateCurrent(zipHandle, block, sizeof block, nullptr, true);
     int closed = unzCloseCurrentFile(zipHandle);
-    if (got < 0 || closed != UNZ_OK)
+    if (read.lastRead < 0 || closed != UNZ_OK)
         return fail(InspectFailure::Unreadable);
-    crc = static_cast<uint32_t>(running);
+    crc = static_cast<uint32_t>(read.crc);
     if (crc != info.crc) {
         crcMismatch = true;
         return fail(InspectFailure::CrcMismatch);
     }
     // Data whose CRC fits but that ends early would be listed with a size
     // the client can never match.
-    if (total != info.uncompressed_size)
+    if (read.total != info.uncompressed_size)
         return fail(InspectFailure::Unreadable);
     return true;
+}
+
+// The unzip layer checks the CRC-32 on closing an entry read to its
+// recorded size, so summing here again would only cost time; data that
+// ends early escapes that check and is caught by the count.
+ExtractResult PackageArchive::extract(const PlacedEntry& entry, EntrySink& sink)
+{
+    if (zipHandle == nullptr || unzGoToFilePos64(zipHandle, &entry.position) != UNZ_OK ||
+        unzOpenCurrentFile(zipHandle) != UNZ_OK)
+        return ExtractResult::Unreadable;
+    extractBlock.resize(kExtractBlockSize);
+    Inflated read = inflateCurrent(zipHandle, extractBlock.data(), kExtractBlockSize, &sink, false);
+    int closed = unzCloseCurrentFile(zipHandle);
+    if (read.sinkRefused)
+        return ExtractResult::SinkRefused;
+    if (closed == UNZ_CRCERROR)
+        return ExtractResult::CrcMismatch;
+    if (read.lastRead < 0 || closed != UNZ_OK || read.total != entry.size)
+        return ExtractResult::Unreadable;
+    return ExtractResult::Extracted;
 }
 
 const InstallRule* PackageArchive::firstRuleFor(const RefString& name) const

@@ -8,6 +8,7 @@
 #include <minizip/unzip.h>
 
 #include <cstdint>
+#include <vector>
 
 class ByteStream;
 
@@ -17,6 +18,32 @@ enum class InspectFailure {
     Unreadable,   // an entry could not be listed, opened, read or closed
     CrcMismatch,  // an entry's data does not give its recorded CRC-32
     UnsafePath,   // an entry would be placed outside the game folder
+};
+
+// An archive entry that a rule placed in the tree, as the central
+// directory records it: enough to find it again and to extract it.
+struct PlacedEntry {
+    RefString storedName;  // as stored in the archive
+    RefString target;      // below the game folder, '\' form, the archive's case
+    bool extractOnly = false;
+    uint32_t size = 0;
+    uint32_t crc = 0;
+    unz64_file_pos position{};
+};
+
+// Takes an entry's data in order, block by block, while it is extracted.
+class EntrySink {
+public:
+    virtual ~EntrySink() = default;
+    // False stops the extraction.
+    virtual bool take(const unsigned char* bytes, size_t size) = 0;
+};
+
+enum class ExtractResult {
+    Extracted,    // every byte went to the sink, and size and CRC-32 match the directory
+    Unreadable,   // the entry cannot be found, opened or read, or ends early
+    CrcMismatch,  // read whole, but the data does not give the recorded CRC-32
+    SinkRefused,  // the sink stopped it
 };
 
 // One downloaded package while the catalogue is built: constructed on the
@@ -34,6 +61,9 @@ public:
     // Entries are read and checked in blocks of this size; nothing of an
     // entry's contents is kept.
     static const uint32_t kReadBlockSize = 4096;
+    // Extraction hands the sink blocks of this size (the last one smaller),
+    // large enough that writing them costs few system calls.
+    static const uint32_t kExtractBlockSize = 256 * 1024;
 
     // kind: 3 for an optional package, 10 otherwise. zipFunctions, when
     // given, is how the archive named localPath is read (the fuzz program's
@@ -56,6 +86,15 @@ public:
     // as far as it got.
     bool inspectEntries();
 
+    // The same tree from the central directory alone: recorded names, sizes
+    // and CRC-32s, nothing inflated, so never a CrcMismatch. A client uses it
+    // to compare an archive with its catalogue before extracting anything.
+    bool placeEntries();
+
+    // Inflates one entry of placedEntries into sink and checks what came
+    // out against the recorded size and CRC-32. After readInstallScript.
+    ExtractResult extract(const PlacedEntry& entry, EntrySink& sink);
+
     // Appends the package's catalogue record; returns the number of files
     // listed to clients (0: the package installs nothing).
     uint32_t serializeRecord(ByteStream& stream) const;
@@ -69,11 +108,16 @@ public:
     uint32_t checksum = 0;  // XOR of the CRC-32 of every file entry verified
     InspectFailure failure = InspectFailure::None;
     RefString failedEntry;  // the entry's name as stored, for UnsafePath
+    // Every entry that either walk placed, in archive order; an entry that
+    // repeats a file (same path, size and CRC-32) is here though not in the tree.
+    std::vector<PlacedEntry> placedEntries;
 
 private:
     bool findInstructionEntry(bool& found, uint64_t& size);
     bool readCurrentEntryText(uint64_t size, RefString& text);
-    bool inspectCurrentEntry(const unz_file_info& info, const char* storedName);
+    bool walkEntries(bool inflate);
+    bool placeCurrentEntry(const unz_file_info& info, const char* storedName, bool inflate);
+    void recordPlaced(const char* storedName, const RefString& target, bool extractOnly, uint32_t size, uint32_t crc);
     bool verifyCurrentEntry(const unz_file_info& info, uint32_t& crc);
     const InstallRule* firstRuleFor(const RefString& name) const;
     bool placeFile(const RefString& target, bool extractOnly, uint32_t size, uint32_t crc);
@@ -81,6 +125,7 @@ private:
 
     zlib_filefunc_def* zipFunctions;
     unzFile zipHandle = nullptr;
+    std::vector<unsigned char> extractBlock;
 };
 
 // The build's console messages for a package that cannot be catalogued.

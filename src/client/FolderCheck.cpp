@@ -1,6 +1,7 @@
 #include "client/FolderCheck.h"
 
 #include "foundation/AsciiText.h"
+#include "install/InstallScript.h"
 #include "platform/FolderListing.h"
 
 #include <cstdio>
@@ -26,11 +27,6 @@ std::vector<std::string> splitBackslashes(const std::string& path)
             parts.back() += c;
     }
     return parts;
-}
-
-bool isSafePart(const std::string& part)
-{
-    return !part.empty() && part != "." && part != ".." && part.find('/') == std::string::npos;
 }
 
 // The CRC-32 of a file's contents, read in blocks; false on a read failure.
@@ -123,18 +119,35 @@ private:
     std::map<std::string, Listing> listings;
 };
 
+// Calls visit(node, path) for every listed file below folder, in the
+// catalogue's order.
+template <typename Visit>
+void forEachFile(const CatalogueNode& folder, const std::string& prefix, Visit&& visit)
+{
+    for (const CatalogueNode& child : folder.children) {
+        if (child.isFolder)
+            forEachFile(child, prefix + child.name, visit);
+        else
+            visit(child, prefix + child.name);
+    }
+}
+
 class PackageChecker {
 public:
     PackageChecker(FolderMatcher& matcher, PackageFindings& out) : matcher(matcher), out(out) {}
 
-    void checkFolderNode(const CatalogueNode& folder, const std::string& prefix)
+    void check(const CatalogueNode& root)
     {
-        for (const CatalogueNode& child : folder.children) {
-            if (child.isFolder)
-                checkFolderNode(child, prefix + child.name);
+        std::map<std::string, size_t> lastAt;
+        size_t index = 0;
+        forEachFile(root, "", [&](const CatalogueNode&, const std::string& path) { lastAt[lowerCase(path)] = index++; });
+        index = 0;
+        forEachFile(root, "", [&](const CatalogueNode& file, const std::string& path) {
+            if (lastAt[lowerCase(path)] == index++)
+                checkFile(file, path);
             else
-                checkFile(child, prefix + child.name);
-        }
+                out.shadowed.push_back(path);
+        });
     }
 
 private:
@@ -152,13 +165,11 @@ private:
     // True when the file is at fault; the finding then says how.
     bool judge(FileFinding& finding)
     {
-        std::vector<std::string> parts = splitBackslashes(finding.path);
-        for (const std::string& part : parts) {
-            if (!isSafePart(part)) {
-                finding.fault = FileFault::unsafeName;
-                return true;
-            }
+        if (!isSafeClientPath(finding.path)) {
+            finding.fault = FileFault::unsafeName;
+            return true;
         }
+        std::vector<std::string> parts = splitBackslashes(finding.path);
         std::string diskPath;
         if (!matcher.find(parts, diskPath, finding.actualSize)) {
             finding.fault = FileFault::missing;
@@ -230,7 +241,7 @@ bool checkFolder(const Catalogue& catalogue, const std::string& folder, FolderCh
         PackageFindings& findings = out.packages.back();
         findings.name = package.name;
         findings.optional = package.isOptional();
-        PackageChecker(matcher, findings).checkFolderNode(package.root, "");
+        PackageChecker(matcher, findings).check(package.root);
     }
     return true;
 }

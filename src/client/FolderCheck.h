@@ -28,6 +28,10 @@ struct PackageFindings {
     bool optional = false;
     uint32_t filesChecked = 0;
     std::vector<FileFinding> findings;
+    // Listed files that a later file of the package at the same path
+    // (ignoring case) hides, as an extraction in archive order would: only
+    // the later one is judged.
+    std::vector<std::string> shadowed;
 };
 
 // How a local game folder compares with a catalogue, package by package.

@@ -17,6 +17,7 @@ enum class InstallStatus {
 struct InstallReport {
     InstallStatus status = InstallStatus::installed;
     std::string message;                 // when not installed: what and where
+    // Paths below the folder as they are spelt on the disk, '\' between parts.
     std::vector<std::string> written;    // listed files replaced or created
     std::vector<std::string> extracted;  // extract-only files that were missing
     std::vector<std::string> duplicates; // one line per path the archive fills twice: which entry won
@@ -42,6 +43,15 @@ public:
 // against their CRC-32, and are renamed into place once the whole package
 // has checked out. Nothing outside folder is touched and no file of it is
 // deleted.
+//
+// Names are looked up ignoring ASCII case: an existing folder or file keeps
+// its spelling, what is new takes the archive's. Every name of the catalogue
+// and every target of the archive must pass isSafeClientPath, and no folder
+// on a target's way may be a link, else unsafeName with nothing written.
+// Where the archive fills a path more than once, the last listed entry is
+// written, as an extraction in archive order leaves it and as FolderCheck
+// judges it. On failure the package's temporary files and the folders made
+// for it are removed again.
 InstallReport installPackage(const CataloguePackage& package, const std::string& archivePath,
                              const std::string& folder, const PackageFindings& findings,
                              InstallObserver* observer = nullptr);

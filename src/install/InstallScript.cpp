@@ -141,3 +141,65 @@ bool isSafeInstallPath(const RefString& path)
 {
     return isSafePath(path) && std::strchr(path.c_str(), ':') == nullptr;
 }
+
+namespace {
+
+const char* const kDeviceNames[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+
+bool sameIgnoringCase(std::string_view text, std::string_view lower)
+{
+    if (text.size() != lower.size())
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (lowerAscii(text[i]) != lower[i])
+            return false;
+    }
+    return true;
+}
+
+// Windows takes the part before the first dot, trailing spaces ignored,
+// for a device: "con.txt" and "CON .log" both open the console.
+bool isDeviceName(std::string_view name)
+{
+    std::string_view base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    for (const char* device : kDeviceNames) {
+        if (sameIgnoringCase(base, device))
+            return true;
+    }
+    bool numbered = base.size() == 4 && base[3] >= '1' && base[3] <= '9';
+    return numbered && (sameIgnoringCase(base.substr(0, 3), "com") || sameIgnoringCase(base.substr(0, 3), "lpt"));
+}
+
+bool isSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+}  // namespace
+
+bool isSafeClientName(std::string_view name)
+{
+    if (name.find_first_not_of(". ") == std::string_view::npos)
+        return false;  // empty, ".", "..", and what Windows trims to them
+    for (char c : name) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 32 || byte == 127 || c == ':' || isSeparator(c))
+            return false;
+    }
+    return !isDeviceName(name);
+}
+
+bool isSafeClientPath(std::string_view path)
+{
+    size_t start = 0;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && !isSeparator(path[i]))
+            continue;
+        if (!isSafeClientName(path.substr(start, i - start)))
+            return false;
+        start = i + 1;
+    }
+    return true;
+}

@@ -6,6 +6,7 @@
 #include "install/InstallRule.h"
 
 #include <cstdint>
+#include <string_view>
 
 // The name of the instruction file at an archive's root, in any case.
 extern const char kInstructionFileName[];
@@ -52,3 +53,17 @@ RefString defaultPackageName(const RefString& archivePath);
 // A path that stays inside the game folder on a client: no component that
 // begins with "..", and no ':' (a drive letter or an alternate stream).
 bool isSafeInstallPath(const RefString& path);
+
+// The client's stricter screen for a path it is about to write below its
+// game folder, whether the name comes from a catalogue or an archive. '\'
+// and '/' both separate. Refused: an empty path or component (so a leading
+// or doubled separator, an absolute path), "." and "..", a component of
+// dots and spaces only, any ':' (drive letters, streams), NUL and other
+// control bytes, and Windows device names (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9, CONIN$, CONOUT$) in any case, also with an extension or trailing
+// dots and spaces ("con.txt", "Nul .x"), since Windows opens the device.
+// The catalogue build keeps isSafeInstallPath: what it accepts is fixed.
+bool isSafeClientPath(std::string_view path);
+
+// The same screen for one component of a path: no separators in it.
+bool isSafeClientName(std::string_view name);

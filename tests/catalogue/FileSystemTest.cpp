@@ -41,6 +41,45 @@ TEST(FileSystem, WritesReplaceWholeFilesOrNothingAndDeleteTellsWhetherOneWent)
     EXPECT_TRUE(fs::is_directory(folder));
 }
 
+// What an installation stands on: a new file never lands behind a name
+// that exists (a dangling link included), the full-disk budget counts the
+// whole file over several writes, and a rename replaces a link, not what it
+// points at.
+TEST(FileSystem, NewFilesFoldersKindsAndRenames)
+{
+    TempFolder temp, outside;
+    std::string file = temp.path("f"), folder = temp.path("d"), link = temp.path("l");
+    platform::NewFile created;
+    ASSERT_TRUE(created.create(file.c_str()));
+    platform::failWritesAfter(5);
+    EXPECT_TRUE(created.write("abc", 3));
+    EXPECT_FALSE(created.write("def", 3));
+    platform::failWritesAfter(-1);
+    EXPECT_TRUE(created.close());
+    EXPECT_FALSE(created.write("x", 1));
+    EXPECT_FALSE(platform::NewFile().create(file.c_str()));
+    EXPECT_TRUE(platform::createFolder(folder.c_str()));
+    EXPECT_FALSE(platform::createFolder(folder.c_str()));
+    temp.write("d/inner", "i");
+    EXPECT_FALSE(platform::removeFolder(folder.c_str()));
+    std::error_code failed;
+    fs::create_symlink(outside.path("gone"), link, failed);
+    if (!failed) {
+        EXPECT_FALSE(platform::NewFile().create(link.c_str()));
+        EXPECT_FALSE(fs::exists(outside.path("gone")));
+        EXPECT_EQ(platform::pathKind(link.c_str()), platform::PathKind::link);
+        ASSERT_TRUE(platform::renameReplacing(file.c_str(), link.c_str()));
+        EXPECT_FALSE(fs::is_symlink(link));
+        EXPECT_TRUE(fs::is_empty(outside.folder()));
+    }
+    EXPECT_EQ(platform::pathKind(folder.c_str()), platform::PathKind::folder);
+    EXPECT_EQ(platform::pathKind(temp.path("d/inner").c_str()), platform::PathKind::file);
+    EXPECT_EQ(platform::pathKind(temp.path("none").c_str()), platform::PathKind::missing);
+    EXPECT_TRUE(platform::deleteFile(temp.path("d/inner").c_str()));
+    EXPECT_TRUE(platform::removeFolder(folder.c_str()));
+    EXPECT_FALSE(fs::exists(folder));
+}
+
 // Extract-only files are left out, but a folder holding only them is not.
 TEST(FileTreeNode, SerializesTheCatalogueEncoding)
 {

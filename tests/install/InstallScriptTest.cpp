@@ -128,3 +128,28 @@ TEST(InstructionText, LongBlocksParseInLinearTime)
 }
 
 }  // namespace
+
+namespace {
+
+// Each refused path next to the nearest one that passes, so a screen that
+// refuses too much fails as surely as one that lets too much through.
+TEST(ClientPathScreen, RefusesWhatCouldLeaveTheFolderOrOpenADevice)
+{
+    const char* const safe[] = {
+        "addons\\x.pbo", "addons/sub/y.pbo", "a.b.c", "..x", "x..", ".hidden", "cons.txt", "com10", "com0",
+        "lpt", "auxiliary\\file", "nul_\\x", "cons\\..x", "\xE9t\xE9\\n\x80.pbo", "comA"};
+    for (const char* path : safe)
+        EXPECT_TRUE(isSafeClientPath(path)) << path;
+    const std::string refused[] = {
+        "", "\\addons\\x.pbo", "/etc/passwd", "addons\\\\x.pbo", "addons\\", "..\\x", "a\\..\\..\\x", "a\\.\\x",
+        ".", "...", ". .", "c:x", "C:\\x", "x.pbo:stream", "a\\b\tc", "new\nline", "esc\x1b[2J", "del\x7f",
+        std::string("nul\0byte", 8), "CON", "con.txt", "Con.tar.gz", "aux\\x", "x\\PRN", "nul .txt", "NUL...",
+        "com1", "COM9.log", "lpt5", "LPT1 ", "conin$", "CONOUT$.x"};
+    for (const std::string& path : refused)
+        EXPECT_FALSE(isSafeClientPath(path)) << path;
+    EXPECT_TRUE(isSafeClientName("x.pbo"));
+    EXPECT_FALSE(isSafeClientName("a\\b"));
+    EXPECT_FALSE(isSafeClientName("a/b"));
+}
+
+}  // namespace

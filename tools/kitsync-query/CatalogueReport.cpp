@@ -173,6 +173,8 @@ std::string checkText(const FolderCheck& check)
                                          : ", " + std::to_string(package.findings.size()) + " at fault\n";
         for (const FileFinding& finding : package.findings)
             out += findingText(finding);
+        for (const std::string& path : package.shadowed)
+            out += "  shadowed        " + printableText(path) + " (a later file at this path is judged)\n";
     }
     return out + checkSummary(check);
 }
@@ -264,6 +266,12 @@ void writeCheck(JsonWriter& json, const FolderCheck& check)
         for (const FileFinding& finding : package.findings)
             writeFinding(json, finding);
         json.endArray();
+        if (!package.shadowed.empty()) {
+            json.key("shadowed").beginArray();
+            for (const std::string& path : package.shadowed)
+                json.string(path);
+            json.endArray();
+        }
         json.endObject();
     }
     json.endArray();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -37,10 +38,13 @@ int createTemporary(const std::string& path, std::string& temporary)
     return -1;
 }
 
-// Writes all bytes, resuming after interruptions and short writes.
-bool writeAll(int fd, const uint8_t* bytes, size_t size)
+// Writes all bytes, resuming after interruptions and short writes. before:
+// what the file already holds, which the test seam's budget counts too.
+bool writeAll(int fd, const uint8_t* bytes, size_t size, int64_t before = 0)
 {
     int64_t budget = writeBudget.load();
+    if (budget >= 0)
+        budget = std::max<int64_t>(0, budget - before);
     size_t written = 0;
     while (written < size) {
         size_t step = size - written;
@@ -94,6 +98,59 @@ bool writeFileAtomically(const char* path, const void* bytes, size_t size)
 bool deleteFile(const char* path)
 {
     return unlink(path) == 0;
+}
+
+PathKind pathKind(const char* path)
+{
+    struct stat facts {};
+    if (lstat(path, &facts) != 0)
+        return PathKind::missing;
+    if (S_ISLNK(facts.st_mode))
+        return PathKind::link;
+    return S_ISDIR(facts.st_mode) ? PathKind::folder : PathKind::file;
+}
+
+bool createFolder(const char* path)
+{
+    return mkdir(path, 0777) == 0;
+}
+
+bool removeFolder(const char* path)
+{
+    return rmdir(path) == 0;
+}
+
+bool renameReplacing(const char* from, const char* to)
+{
+    return rename(from, to) == 0;
+}
+
+// O_EXCL fails on any existing name, links included, and O_NOFOLLOW says
+// so twice for systems that read O_EXCL loosely.
+bool NewFile::create(const char* path)
+{
+    close();
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    handle = fd;
+    written = 0;
+    return fd >= 0;
+}
+
+bool NewFile::write(const void* bytes, size_t size)
+{
+    if (!isOpen() || !writeAll(static_cast<int>(handle), static_cast<const uint8_t*>(bytes), size, written))
+        return false;
+    written += static_cast<int64_t>(size);
+    return true;
+}
+
+bool NewFile::close()
+{
+    if (!isOpen())
+        return true;
+    int fd = static_cast<int>(handle);
+    handle = kClosed;
+    return ::close(fd) == 0;
 }
 
 void failWritesAfter(int64_t bytes)
