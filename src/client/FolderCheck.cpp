@@ -136,30 +136,54 @@ class PackageChecker {
 public:
     PackageChecker(FolderMatcher& matcher, PackageFindings& out) : matcher(matcher), out(out) {}
 
+    // Where two listed files share a path, an extraction in archive order
+    // leaves the later one, so that is the one judged; a file equal to an
+    // earlier one passes too, since the archive may hold that one again
+    // further on (the build lists equal files at one path once).
     void check(const CatalogueNode& root)
     {
-        std::map<std::string, size_t> lastAt;
-        size_t index = 0;
-        forEachFile(root, "", [&](const CatalogueNode&, const std::string& path) { lastAt[lowerCase(path)] = index++; });
-        index = 0;
+        std::map<std::string, std::vector<const CatalogueNode*>> listed;
         forEachFile(root, "", [&](const CatalogueNode& file, const std::string& path) {
-            if (lastAt[lowerCase(path)] == index++)
-                checkFile(file, path);
+            listed[lowerCase(path)].push_back(&file);
+        });
+        forEachFile(root, "", [&](const CatalogueNode& file, const std::string& path) {
+            const std::vector<const CatalogueNode*>& atPath = listed[lowerCase(path)];
+            if (atPath.back() == &file)
+                checkFile(file, path, atPath);
             else
                 out.shadowed.push_back(path);
         });
     }
 
 private:
-    void checkFile(const CatalogueNode& file, const std::string& catalogPath)
+    void checkFile(const CatalogueNode& file, const std::string& catalogPath,
+                   const std::vector<const CatalogueNode*>& atPath)
     {
         ++out.filesChecked;
         FileFinding finding;
         finding.path = catalogPath;
         finding.expectedSize = file.size;
         finding.expectedCrc = file.crc;
-        if (judge(finding))
+        if (judge(finding) && !equalsEarlier(finding, atPath))
             out.findings.push_back(finding);
+    }
+
+    bool equalsEarlier(const FileFinding& finding, const std::vector<const CatalogueNode*>& atPath)
+    {
+        if (finding.fault != FileFault::sizeDiffers && finding.fault != FileFault::crcDiffers)
+            return false;
+        uint32_t crc = finding.actualCrc;
+        bool crcKnown = finding.fault == FileFault::crcDiffers;
+        for (size_t i = 0; i + 1 < atPath.size(); ++i) {
+            if (atPath[i]->size != finding.actualSize)
+                continue;
+            if (!crcKnown && !fileCrc(foundPath, crc))
+                return false;
+            crcKnown = true;
+            if (atPath[i]->crc == crc)
+                return true;
+        }
+        return false;
     }
 
     // True when the file is at fault; the finding then says how.
@@ -170,8 +194,7 @@ private:
             return true;
         }
         std::vector<std::string> parts = splitBackslashes(finding.path);
-        std::string diskPath;
-        if (!matcher.find(parts, diskPath, finding.actualSize)) {
+        if (!matcher.find(parts, foundPath, finding.actualSize)) {
             finding.fault = FileFault::missing;
             return true;
         }
@@ -179,7 +202,7 @@ private:
             finding.fault = FileFault::sizeDiffers;
             return true;
         }
-        if (!fileCrc(diskPath, finding.actualCrc)) {
+        if (!fileCrc(foundPath, finding.actualCrc)) {
             finding.fault = FileFault::unreadable;
             return true;
         }
@@ -187,6 +210,7 @@ private:
         return finding.actualCrc != finding.expectedCrc;
     }
 
+    std::string foundPath;  // of the file judged last
     FolderMatcher& matcher;
     PackageFindings& out;
 };

@@ -192,6 +192,15 @@ TEST_F(Installer, LaterEntryAtOnePathWins)
     ASSERT_EQ(report.duplicates.size(), 1u);
     EXPECT_NE(report.duplicates[0].find("two/X.pbo"), std::string::npos) << report.duplicates[0];
     EXPECT_TRUE(findings().findings.empty());
+
+    // A third entry equal to the first is listed once, with the first; it
+    // is still what an extraction leaves, and the check accepts it.
+    pack({{kBlock, script("INSTALL *.pbo addons\\")}, {"one/x.pbo", "first"}, {"two/X.pbo", "second!"},
+          {"three/x.pbo", "first"}});
+    fs::remove(game.path("addons/X.pbo"));
+    ASSERT_EQ(install().status, InstallStatus::installed);
+    EXPECT_EQ(readFile(game.path("addons/x.pbo")), "first");
+    EXPECT_TRUE(findings().findings.empty());
 }
 
 // Whatever goes wrong, the folder is left as it was: nothing new, nothing
