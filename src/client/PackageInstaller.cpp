@@ -380,8 +380,12 @@ bool Installation::writeOne(Job& job)
 }
 
 // Every file has checked out; each rename replaces one target whole.
+// Extract-only files go first: as long as a listed file is not in place
+// the package counts as incomplete, so a run stopped in between is taken
+// up again by the next one, which also clears the leftovers.
 bool Installation::commit()
 {
+    std::stable_partition(jobs.begin(), jobs.end(), [](const Job& job) { return !job.listed; });
     for (Job& job : jobs) {
         if (observer != nullptr)
             observer->renaming(job.place.shown);
