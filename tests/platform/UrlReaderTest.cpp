@@ -48,6 +48,7 @@ TEST(UrlReader, AnOffsetIsAskedForAndTheAnswerTellsWhetherItWasGranted)
         {server.url("/file.bin"), 1000, true, 206, 1000, "bytes=1000-"},
         {server.url("/_redirect/file.bin"), 1000, true, 206, 1000, "bytes=1000-"},
         {server.url("/_norange/file.bin"), 1000, false, 200, 0, "bytes=1000-"},
+        {server.url("/_misrange/file.bin"), 1000, false, 206, 0, "bytes=1000-"},
         {server.url("/file.bin"), kFileSize, false, 416, 0, "bytes=70000-"},
         {local, 1000, true, 0, 1000, ""},
         {local, kFileSize + 1, false, 0, 0, ""},

@@ -16,6 +16,8 @@ Routes (PATH is a file below --root; ".." components are refused with 404):
                              lies at or past the end (other range forms are
                              ignored: the whole file, 200)
   /_norange/PATH             the file, whole, whatever Range asks for
+  /_misrange/PATH            a range request gets 206 with the whole file,
+                             "Content-Range: bytes 0-..." whatever it asked
   /_throttle/PATH?rate=B     as /PATH, ranges too, sent at B bytes a second
                              (default 4,000,000) on each connection
   /_status/CODE              answers CODE with a short text body
@@ -91,6 +93,8 @@ class Handler(BaseHTTPRequestHandler):
                                ranges=True)
             elif route == "_norange":
                 self.send_file(rest)
+            elif route == "_misrange":
+                self.send_file(rest, ranges=True, misplace=True)
             elif route == "_throttle":
                 self.send_file(rest, rate=int(query.get("rate", 4000000)),
                                ranges=True)
@@ -167,7 +171,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_file(self, relative, with_length=True, chunk=None, delay=0.0,
                   stop_after=None, hold=0.0, until=None, ranges=False,
-                  rate=None):
+                  rate=None, misplace=False):
         full = self.file_path(relative)
         if full is None:
             self.send_text(404, "not found\n")
@@ -175,6 +179,8 @@ class Handler(BaseHTTPRequestHandler):
         with open(full, "rb") as f:
             size = os.fstat(f.fileno()).st_size
             span = self.requested_range(size) if ranges else None
+            if misplace and span is not None:
+                span = (0, size)
             if span == UNSATISFIABLE:
                 self.send_unsatisfiable(size)
                 return
