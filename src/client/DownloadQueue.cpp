@@ -30,11 +30,6 @@ std::string folderOf(const std::string& path)
     return separator == std::string::npos ? std::string(".") : path.substr(0, separator);
 }
 
-std::string numberText(uint64_t value)
-{
-    return std::to_string(value);
-}
-
 // The URL's path, without scheme, host, query or fragment.
 std::string lastPathComponent(const std::string& url)
 {
@@ -135,8 +130,8 @@ private:
         outcome.resumedFrom = resume ? kept : 0;
         uint64_t announced = 0;
         if (reader->size(&announced) && outcome.resumedFrom + announced != job.expectedSize)
-            return discard(job.url + " is " + numberText(outcome.resumedFrom + announced) +
-                           " bytes long, where the catalogue says " + numberText(job.expectedSize));
+            return discard(job.url + " is " + std::to_string(outcome.resumedFrom + announced) +
+                           " bytes long, where the catalogue says " + std::to_string(job.expectedSize));
         platform::AppendingFile file;
         if (!file.open(part, resume))
             return fail("cannot write " + part);
@@ -144,40 +139,48 @@ private:
         return receive(*reader, file);
     }
 
+    enum class Ending { whole, broken, stopped, tooLong, unwritable };
+
     // Whatever arrived reaches the .part before any failure is reported,
     // so the next run resumes from all of it.
     DownloadOutcome receive(platform::UrlReader& reader, platform::AppendingFile& file)
     {
         std::unique_ptr<char[]> gathered(new char[kGatherSize]);
         uint32_t filled = 0;
-        std::string problem;
+        Ending ending = pump(reader, file, gathered.get(), filled);
+        if (ending == Ending::tooLong) {
+            file.close();
+            return discard(job.url + " sent more than the " + std::to_string(job.expectedSize) +
+                           " bytes the catalogue says");
+        }
+        if (!flush(file, gathered.get(), filled) || !file.close() || ending == Ending::unwritable)
+            return fail("cannot write " + part);
+        if (ending == Ending::broken)
+            return fail("the transfer of " + job.url + " broke off");
+        if (ending == Ending::stopped)
+            return fail("the download of " + job.url + " was stopped");
+        return finish();
+    }
+
+    // Reads until the end, a failure or a stop, writing whenever the
+    // gathering buffer is full; what it holds at the end is the caller's.
+    Ending pump(platform::UrlReader& reader, platform::AppendingFile& file, char* gathered, uint32_t& filled)
+    {
         for (;;) {
-            if (stopping.load(std::memory_order_relaxed)) {
-                problem = "stopped";
-                break;
-            }
+            if (stopping.load(std::memory_order_relaxed))
+                return Ending::stopped;
             uint32_t got = 0;
-            if (!reader.read(gathered.get() + filled, kGatherSize - filled, &got)) {
-                problem = "the transfer of " + job.url + " broke off";
-                break;
-            }
+            if (!reader.read(gathered + filled, kGatherSize - filled, &got))
+                return Ending::broken;
             if (got == 0)
-                break;
-            if (inHand() + filled + got > job.expectedSize) {
-                file.close();
-                return discard(job.url + " sent more than the " + numberText(job.expectedSize) +
-                               " bytes the catalogue says");
-            }
+                return Ending::whole;
+            if (inHand() + filled + got > job.expectedSize)
+                return Ending::tooLong;
             filled += got;
             report(inHand() + filled);
-            if (filled == kGatherSize && !flush(file, gathered.get(), filled))
-                return fail("cannot write " + part);
+            if (filled == kGatherSize && !flush(file, gathered, filled))
+                return Ending::unwritable;
         }
-        if (!flush(file, gathered.get(), filled) || !file.close())
-            return fail("cannot write " + part);
-        if (!problem.empty())
-            return fail(problem);
-        return finish();
     }
 
     uint64_t inHand() const { return outcome.resumedFrom + outcome.fetched; }
@@ -194,8 +197,8 @@ private:
     {
         uint64_t size = 0;
         if (!platform::sizeOfFile(part, &size) || size != job.expectedSize)
-            return fail("the download of " + job.url + " ended after " + numberText(size) + " of " +
-                        numberText(job.expectedSize) + " bytes");
+            return fail("the download of " + job.url + " ended after " + std::to_string(size) + " of " +
+                        std::to_string(job.expectedSize) + " bytes");
         if (!platform::moveFileOver(part, job.cacheFile))
             return fail("cannot rename " + part + " to " + job.cacheFile);
         return succeed();
@@ -258,7 +261,8 @@ void DownloadQueue::State::work()
 {
     size_t index = 0;
     while (claim(index)) {
-        PackageFetch fetch(session, queue[index], stopping, [this, index](uint64_t received) { note(index, received); });
+        auto report = [this, index](uint64_t received) { note(index, received); };
+        PackageFetch fetch(session, queue[index], stopping, report);
         complete(index, fetch.run());
     }
 }

@@ -345,7 +345,8 @@ private:
         // answer's Content-Length, the length of the part.
         DWORD flags = offset > 0 ? kOpenFlags | INTERNET_FLAG_NO_CACHE_WRITE : kOpenFlags;
         std::string headers = requestHeaders(offset);
-        handle = InternetOpenUrlA(root->handle, url.c_str(), headers.c_str(), static_cast<DWORD>(headers.size()), flags, 0);
+        DWORD headersLength = static_cast<DWORD>(headers.size());
+        handle = InternetOpenUrlA(root->handle, url.c_str(), headers.c_str(), headersLength, flags, 0);
         if (handle == nullptr)
             return;
         // Child handles inherit the root's time-outs; some WinINet versions
