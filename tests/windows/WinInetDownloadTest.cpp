@@ -210,3 +210,33 @@ TEST_F(WinInet, ASessionClosedBehindAStalledReaderLeavesTheNextSessionAlone)
     reader.reset();
     platform::closeInternetSession(second);
 }
+
+// The range goes as a header; the status and Content-Range come back
+// through HttpQueryInfo, and the size is the part's.
+TEST_F(WinInet, AsksForARangeAndTellsWhetherTheServerGrantedIt)
+{
+    platform::InternetSession* raw = platform::openInternetSession("windows test");
+    ASSERT_NE(raw, nullptr);
+    struct Case {
+        const char* path;
+        bool granted;
+        int status;
+        size_t firstByte;
+    };
+    for (Case c : {Case{"/pattern.bin", true, 206, 1000}, Case{"/_norange/pattern.bin", false, 200, 0},
+                   Case{"/_misrange/pattern.bin", false, 206, 0}}) {
+        auto reader = platform::openUrl(raw, url(c.path).c_str(), 1000);
+        ASSERT_NE(reader, nullptr) << c.path;
+        EXPECT_EQ(reader->rangeGranted(), c.granted) << c.path;
+        EXPECT_EQ(reader->httpStatus(), c.status) << c.path;
+        uint64_t size = 0;
+        EXPECT_TRUE(reader->size(&size) && size == kPatternSize - c.firstByte) << c.path << ": " << size;
+        std::string received;
+        char block[4096];
+        uint32_t got = 0;
+        while (reader->read(block, sizeof block, &got) && got > 0)
+            received.append(block, got);
+        EXPECT_TRUE(received == pattern(kPatternSize).substr(c.firstByte)) << c.path;
+    }
+    platform::closeInternetSession(raw);
+}
