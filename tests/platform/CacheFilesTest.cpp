@@ -1,12 +1,11 @@
-// The file calls of the package cache on real folders, and where the
-// cache lies by the environment.
+// Where the package cache lies by the environment. The cache's file calls
+// are taken through their paths by the download queue's tests.
 #include "platform/CacheFiles.h"
-
-#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -45,27 +44,5 @@ TEST(CacheFiles, TheDefaultFolderFollowsTheEnvironment)
     }
 }
 #endif
-
-// The download queue's tests take these calls through their usual paths;
-// here are the refusals.
-TEST(CacheFiles, FoldersAndFilesRefuseWhatTheyCannotBe)
-{
-    TempFolder folder;
-    EXPECT_TRUE(platform::createFolderPath(folder.path("a/b/c")));
-    EXPECT_TRUE(platform::createFolderPath(folder.path("a/b/c")));  // already there
-    folder.write("file", "12345");
-    EXPECT_FALSE(platform::createFolderPath(folder.path("file/below")));
-    uint64_t size = 0;
-    EXPECT_FALSE(platform::sizeOfFile(folder.path("a"), &size));
-    EXPECT_FALSE(platform::moveFileOver(folder.path("missing"), folder.path("file")));
-
-    platform::AppendingFile file;
-    EXPECT_FALSE(file.open(folder.path("missing/x"), true));
-    ASSERT_TRUE(file.open(folder.path("file"), true));
-    EXPECT_TRUE(file.write("678", 3));
-    EXPECT_TRUE(file.close());
-    EXPECT_FALSE(file.write("9", 1));
-    EXPECT_EQ(readFile(folder.path("file")), "12345678");
-}
 
 }  // namespace
