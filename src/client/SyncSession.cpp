@@ -117,7 +117,7 @@ bool runSync(const Catalogue& catalogue, const FolderCheck& check, const std::ve
     for (const PackagePlan& plan : plans)
         anyWork = anyWork || plan.needsWork();
     SessionHandle handle;
-    if (anyWork && !platform::createFolders(settings.cacheFolder)) {
+    if (anyWork && !platform::createFolderPath(settings.cacheFolder)) {
         error = "cannot make the cache folder " + settings.cacheFolder;
         return false;
     }

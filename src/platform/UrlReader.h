@@ -26,9 +26,17 @@ class UrlReader {
 public:
     virtual ~UrlReader() = default;
 
-    // The size announced by the server (for file: URLs, the file's size);
-    // false when none was announced.
+    // The size announced by the server (for file: URLs, the file's size) of
+    // what read() delivers: with a granted range, the bytes from the offset
+    // on. False when none was announced.
     virtual bool size(uint64_t* total) const = 0;
+
+    // Whether read() starts at the offset asked of openUrl: an HTTP 206
+    // whose Content-Range begins there, an FTP restart the server took, a
+    // local file that long. False when no offset above 0 was asked, and
+    // when the server sent something else: the whole resource (200), which
+    // the caller takes from the start, or an error.
+    virtual bool rangeGranted() const = 0;
 
     // The final HTTP status after redirects; 0 for other schemes.
     virtual int httpStatus() const = 0;
@@ -45,7 +53,10 @@ public:
 // malformed, of an unsupported scheme, or its server cannot be reached or
 // does not answer. An HTTP error status is not a failure here: the caller
 // reads it from httpStatus(). Accepts http, https, ftp, ftps and file URLs.
-std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url);
+// An offset above 0 asks for the bytes from there on (HTTP "Range:
+// bytes=N-"), so that an interrupted transfer can go on; whether the server
+// obliged is rangeGranted(). With 0 no range is asked for.
+std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url, uint64_t offset = 0);
 
 // The local file that a file: URL names, by this platform's rules, percent
 // escapes decoded: the file openUrl would read. False for any other URL and

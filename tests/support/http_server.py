@@ -10,7 +10,16 @@ soon as its standard input reaches end-of-file: a parent that holds the
 other end of that pipe takes the server down with it even when it crashes.
 
 Routes (PATH is a file below --root; ".." components are refused with 404):
-  /PATH                      the file, with Content-Length
+  /PATH                      the file, with Content-Length; a request with
+                             "Range: bytes=N-" or "bytes=N-M" gets 206 and
+                             Content-Range for those bytes, or 416 when N
+                             lies at or past the end (other range forms are
+                             ignored: the whole file, 200)
+  /_norange/PATH             the file, whole, whatever Range asks for
+  /_misrange/PATH            a range request gets 206 with the whole file,
+                             "Content-Range: bytes 0-..." whatever it asked
+  /_throttle/PATH?rate=B     as /PATH, ranges too, sent at B bytes a second
+                             (default 4,000,000) on each connection
   /_status/CODE              answers CODE with a short text body
   /_nolength/PATH            the file without Content-Length; the closed
                              connection marks its end
@@ -24,7 +33,8 @@ Routes (PATH is a file below --root; ".." components are refused with 404):
                              bytes (default 0), then sends nothing for S
                              seconds (default 30) and closes
   /_cut/PATH?after=N         announces the whole file, sends its first N
-                             bytes (default 0), then closes the connection
+                             bytes (default 0), then closes the connection;
+                             with a range, the range and its first N bytes
   /_redirect/PATH?code=C&to=URL
                              answers C (default 302) with Location: /PATH,
                              or URL when given
@@ -33,10 +43,13 @@ Routes (PATH is a file below --root; ".." components are refused with 404):
 
 Request log (--log): each request is appended as its request line, its
 header lines as received, and an empty line, written before the answer.
+
+Files stream from the disk in blocks, so large ones are never held whole.
 """
 
 import argparse
 import os
+import re
 import sys
 import threading
 import time
@@ -44,6 +57,9 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 log_lock = threading.Lock()
+
+BLOCK = 1 << 20
+UNSATISFIABLE = "unsatisfiable"
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -73,7 +89,15 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_file(rest, stop_after=int(query.get("after", 0)),
                                hold=float(query.get("hold", 30)))
             elif route == "_cut":
-                self.send_file(rest, stop_after=int(query.get("after", 0)))
+                self.send_file(rest, stop_after=int(query.get("after", 0)),
+                               ranges=True)
+            elif route == "_norange":
+                self.send_file(rest)
+            elif route == "_misrange":
+                self.send_file(rest, ranges=True, misplace=True)
+            elif route == "_throttle":
+                self.send_file(rest, rate=int(query.get("rate", 4000000)),
+                               ranges=True)
             elif route == "_redirect":
                 self.send_response(int(query.get("code", 302)))
                 self.send_header("Location", query.get("to", "/" + rest))
@@ -82,7 +106,7 @@ class Handler(BaseHTTPRequestHandler):
             elif route == "_bytes":
                 self.send_bytes(bytes(i % 251 for i in range(int(rest))))
             else:
-                self.send_file(path.lstrip("/"))
+                self.send_file(path.lstrip("/"), ranges=True)
         except (BrokenPipeError, ConnectionResetError):
             pass
 
@@ -95,15 +119,27 @@ class Handler(BaseHTTPRequestHandler):
                 log.write("%s: %s\n" % (name, value))
             log.write("\n")
 
-    def read_file(self, relative):
+    def file_path(self, relative):
         parts = [p for p in relative.split("/") if p]
         if not parts or ".." in parts:
             return None
         full = os.path.join(Handler.root, *parts)
-        if not os.path.isfile(full):
+        return full if os.path.isfile(full) else None
+
+    def requested_range(self, size):
+        """(first, end) of the one range asked for, end exclusive; None for
+        no range or a form not served; UNSATISFIABLE past the end."""
+        match = re.fullmatch(r"\s*bytes\s*=\s*(\d+)\s*-\s*(\d*)\s*",
+                             self.headers.get("Range", ""))
+        if not match:
             return None
-        with open(full, "rb") as f:
-            return f.read()
+        first = int(match.group(1))
+        if first >= size:
+            return UNSATISFIABLE
+        last = int(match.group(2)) if match.group(2) else size - 1
+        if last < first:
+            return None
+        return first, min(last + 1, size)
 
     def send_text(self, code, text):
         body = text.encode("latin-1")
@@ -124,34 +160,87 @@ class Handler(BaseHTTPRequestHandler):
         while not os.path.exists(os.path.join(Handler.root, relative)):
             time.sleep(0.005)
 
+    def send_unsatisfiable(self, size):
+        body = b"range not satisfiable\n"
+        self.send_response(416)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Range", "bytes */%d" % size)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
     def send_file(self, relative, with_length=True, chunk=None, delay=0.0,
-                  stop_after=None, hold=0.0, until=None):
-        body = self.read_file(relative)
-        if body is None:
+                  stop_after=None, hold=0.0, until=None, ranges=False,
+                  rate=None, misplace=False):
+        full = self.file_path(relative)
+        if full is None:
             self.send_text(404, "not found\n")
             return
-        self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
-        if with_length:
-            self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.flush()
+        with open(full, "rb") as f:
+            size = os.fstat(f.fileno()).st_size
+            span = self.requested_range(size) if ranges else None
+            if misplace and span is not None:
+                span = (0, size)
+            if span == UNSATISFIABLE:
+                self.send_unsatisfiable(size)
+                return
+            first, end = span or (0, size)
+            f.seek(first)
+            self.send_response(206 if span else 200)
+            self.send_header("Content-Type", "application/octet-stream")
+            if span:
+                self.send_header("Content-Range",
+                                 "bytes %d-%d/%d" % (first, end - 1, size))
+            if with_length:
+                self.send_header("Content-Length", str(end - first))
+            self.end_headers()
+            self.wfile.flush()
+            self.send_body(f, end - first, chunk, delay, stop_after, hold,
+                           until, rate)
+
+    def send_body(self, f, length, chunk, delay, stop_after, hold, until,
+                  rate):
         if stop_after is not None:
-            self.wfile.write(body[:stop_after])
+            self.wfile.write(f.read(min(stop_after, length)))
             self.wfile.flush()
             time.sleep(hold)
             self.close_connection = True
-            return
-        if chunk is None:
-            self.wfile.write(body)
-            return
-        for start in range(0, len(body), chunk):
-            if start:
-                time.sleep(delay)
-            if until and start + chunk >= len(body):
-                self.await_file(until)
-            self.wfile.write(body[start:start + chunk])
-            self.wfile.flush()
+        elif rate is not None:
+            self.send_paced(f, length, rate)
+        elif chunk is None:
+            self.send_blocks(f, length, BLOCK)
+        else:
+            for start in range(0, length, chunk):
+                if start:
+                    time.sleep(delay)
+                if until and start + chunk >= length:
+                    self.await_file(until)
+                self.wfile.write(f.read(chunk))
+                self.wfile.flush()
+
+    def send_blocks(self, f, length, block):
+        while length > 0:
+            piece = f.read(min(block, length))
+            if not piece:
+                return
+            self.wfile.write(piece)
+            length -= len(piece)
+
+    def send_paced(self, f, length, rate):
+        """Fiftieths of a second's worth at a time, each sent when the
+        average since the first would not exceed rate."""
+        piece_size = max(1, rate // 50)
+        begin = time.monotonic()
+        sent = 0
+        while sent < length:
+            piece = f.read(min(piece_size, length - sent))
+            if not piece:
+                return
+            self.wfile.write(piece)
+            sent += len(piece)
+            wait = begin + sent / rate - time.monotonic()
+            if wait > 0:
+                time.sleep(wait)
 
 
 def exit_at_stdin_eof():

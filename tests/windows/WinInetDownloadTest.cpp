@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -209,4 +210,28 @@ TEST_F(WinInet, ASessionClosedBehindAStalledReaderLeavesTheNextSessionAlone)
     EXPECT_EQ(received, pattern(kThreeSize));
     reader.reset();
     platform::closeInternetSession(second);
+}
+
+// The range goes as a header; the status and Content-Range come back
+// through HttpQueryInfo, and the size is the part's.
+TEST_F(WinInet, AsksForARangeAndTellsWhetherTheServerGrantedIt)
+{
+    platform::InternetSession* raw = platform::openInternetSession("windows test");
+    ASSERT_NE(raw, nullptr);
+    // The path, whether granted, the status, and where the bytes read begin.
+    for (auto [path, granted, status, first] : {std::tuple("/pattern.bin", true, 206, size_t{1000}),
+                                               std::tuple("/_norange/pattern.bin", false, 200, size_t{0}),
+                                               std::tuple("/_misrange/pattern.bin", false, 206, size_t{0})}) {
+        auto reader = platform::openUrl(raw, url(path).c_str(), 1000);
+        ASSERT_NE(reader, nullptr) << path;
+        EXPECT_TRUE(reader->rangeGranted() == granted && reader->httpStatus() == status) << path;
+        uint64_t size = 0;
+        EXPECT_TRUE(reader->size(&size) && size == kPatternSize - first) << path << ": " << size;
+        std::string received;
+        char block[4096];
+        for (uint32_t got = 1; got > 0 && reader->read(block, sizeof block, &got);)
+            received.append(block, got);
+        EXPECT_TRUE(received == pattern(kPatternSize).substr(first)) << path;
+    }
+    platform::closeInternetSession(raw);
 }

@@ -69,7 +69,7 @@ int sync(const SyncOptions& options, const CatalogueRetrieval& retrieval, SyncRe
 {
     SyncSettings settings;
     settings.folder = options.folder;
-    settings.cacheFolder = options.cacheFolder.empty() ? platform::userCacheFolder() : options.cacheFolder;
+    settings.cacheFolder = options.cacheFolder.empty() ? platform::defaultCacheFolder() : options.cacheFolder;
     settings.jobs = options.jobs;
     settings.keepArchives = options.keep;
     if (settings.cacheFolder.empty())

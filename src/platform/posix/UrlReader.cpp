@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -61,9 +62,11 @@ bool filePathOf(const char* url, std::string* path)
     return detail::appendUrlPath(rest, '/', path);
 }
 
+// A file shorter than the offset is read whole, as a server that cannot
+// grant the range would send it.
 class FileUrlReader final : public UrlReader {
 public:
-    static std::unique_ptr<UrlReader> open(const char* url)
+    static std::unique_ptr<UrlReader> open(const char* url, uint64_t offset)
     {
         std::string path;
         if (!filePathOf(url, &path))
@@ -76,7 +79,13 @@ public:
             ::close(fd);
             return nullptr;
         }
-        return std::unique_ptr<UrlReader>(new FileUrlReader(fd, static_cast<uint64_t>(info.st_size)));
+        uint64_t fileSize = static_cast<uint64_t>(info.st_size);
+        bool granted = offset > 0 && offset <= fileSize;
+        if (granted && lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+            ::close(fd);
+            return nullptr;
+        }
+        return std::unique_ptr<UrlReader>(new FileUrlReader(fd, granted ? fileSize - offset : fileSize, granted));
     }
 
     ~FileUrlReader() override { ::close(fd); }
@@ -86,6 +95,8 @@ public:
         *total = fileSize;
         return true;
     }
+
+    bool rangeGranted() const override { return granted; }
 
     int httpStatus() const override { return 0; }
 
@@ -104,10 +115,11 @@ public:
     }
 
 private:
-    FileUrlReader(int fd, uint64_t fileSize) : fd(fd), fileSize(fileSize) {}
+    FileUrlReader(int fd, uint64_t fileSize, bool granted) : fd(fd), fileSize(fileSize), granted(granted) {}
 
     int fd;
-    uint64_t fileSize;
+    uint64_t fileSize;  // what is left to read from the start
+    bool granted;
     uint64_t delivered = 0;
 };
 
@@ -139,13 +151,36 @@ bool isEmptyLine(const char* line, size_t length)
     return (length == 1 && line[0] == '\n') || (length == 2 && line[0] == '\r' && line[1] == '\n');
 }
 
+// The first byte position of a "Content-Range: bytes N-M/T" line; false
+// for any other unit or form.
+bool contentRangeStart(const char* line, size_t length, uint64_t* start)
+{
+    std::string value(line, length);
+    size_t at = value.find(':') + 1;
+    at = value.find_first_not_of(" \t", at);
+    if (at == std::string::npos || strncasecmp(value.c_str() + at, "bytes", 5) != 0)
+        return false;
+    at = value.find_first_not_of(" \t", at + 5);
+    if (at == std::string::npos || value[at] < '0' || value[at] > '9')
+        return false;
+    char* stop = nullptr;
+    unsigned long long first = std::strtoull(value.c_str() + at, &stop, 10);
+    if (*stop != '-')
+        return false;
+    *start = first;
+    return true;
+}
+
 // libcurl pushes bytes through callbacks; the reader is pulled. The multi
 // interface lets read() run the transfer only until some bytes sit in a
 // small window, and pausing keeps that window from growing when curl
 // offers more than fits.
 class CurlUrlReader final : public UrlReader {
 public:
-    explicit CurlUrlReader(const InternetSession& session) : receiveTimeout(session.receiveTimeout) {}
+    CurlUrlReader(const InternetSession& session, uint64_t offset)
+        : receiveTimeout(session.receiveTimeout), offset(offset)
+    {
+    }
 
     ~CurlUrlReader() override
     {
@@ -182,6 +217,16 @@ public:
         if (sawHttpHead)
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
         return static_cast<int>(code);
+    }
+
+    // An FTP server that refuses the restart fails the open instead.
+    bool rangeGranted() const override
+    {
+        if (offset == 0)
+            return false;
+        if (!sawHttpHead)
+            return true;
+        return httpStatus() == 206 && hasRangeStart && rangeStart == offset;
     }
 
     bool read(void* buffer, uint32_t capacity, uint32_t* bytesRead) override
@@ -228,6 +273,10 @@ private:
         ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, this) == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlUrlReader::onHeader) == CURLE_OK;
         ok = ok && curl_easy_setopt(easy, CURLOPT_HEADERDATA, this) == CURLE_OK;
+        // A plain range, not a resume: curl would refuse a whole answer to
+        // a resume, which the caller wants to take from the start.
+        if (offset > 0)
+            ok = ok && curl_easy_setopt(easy, CURLOPT_RANGE, (std::to_string(offset) + "-").c_str()) == CURLE_OK;
         return ok;
     }
 
@@ -320,8 +369,11 @@ private:
         if (startsWithNoCase(line, length, "HTTP/")) {
             sawHttpHead = true;
             locationInHead = false;
+            hasRangeStart = false;
         } else if (startsWithNoCase(line, length, "Location:")) {
             locationInHead = true;
+        } else if (startsWithNoCase(line, length, "Content-Range:")) {
+            hasRangeStart = contentRangeStart(line, length, &rangeStart);
         } else if (sawHttpHead && isEmptyLine(line, length)) {
             long code = 0;
             curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
@@ -335,6 +387,7 @@ private:
     CURLM* multi = nullptr;
     curl_slist* requestHeaders = nullptr;
     uint32_t receiveTimeout;
+    uint64_t offset;
     int64_t lastByteAt = 0;
 
     std::vector<char> window;  // received, not yet read: bytes [windowStart, size)
@@ -346,6 +399,8 @@ private:
     bool sawHttpHead = false;
     bool locationInHead = false;
     bool headDone = false;
+    bool hasRangeStart = false;  // of the latest head
+    uint64_t rangeStart = 0;
 };
 
 }  // namespace
@@ -375,13 +430,13 @@ bool localPathOfUrl(const char* url, std::string* path)
     return url != nullptr && startsWithNoCase(url, std::strlen(url), "file:") && filePathOf(url, path);
 }
 
-std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url)
+std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url, uint64_t offset)
 {
     if (session == nullptr || url == nullptr)
         return nullptr;
     if (startsWithNoCase(url, std::strlen(url), "file:"))
-        return FileUrlReader::open(url);
-    std::unique_ptr<CurlUrlReader> reader(new CurlUrlReader(*session));
+        return FileUrlReader::open(url, offset);
+    std::unique_ptr<CurlUrlReader> reader(new CurlUrlReader(*session, offset));
     if (!reader->begin(*session, url))
         return nullptr;
     return reader;

@@ -108,9 +108,11 @@ bool filePathOf(const char* url, std::string* path)
     return !path->empty();
 }
 
+// A file shorter than the offset is read whole, as a server that cannot
+// grant the range would send it.
 class FileUrlReader final : public UrlReader {
 public:
-    static std::unique_ptr<UrlReader> open(const char* url)
+    static std::unique_ptr<UrlReader> open(const char* url, uint64_t offset)
     {
         std::string path;
         if (!filePathOf(url, &path))
@@ -125,7 +127,15 @@ public:
             CloseHandle(file);
             return nullptr;
         }
-        return std::unique_ptr<UrlReader>(new FileUrlReader(file, static_cast<uint64_t>(size.QuadPart)));
+        uint64_t fileSize = static_cast<uint64_t>(size.QuadPart);
+        bool granted = offset > 0 && offset <= fileSize;
+        LARGE_INTEGER start{};
+        start.QuadPart = static_cast<LONGLONG>(offset);
+        if (granted && !SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+            CloseHandle(file);
+            return nullptr;
+        }
+        return std::unique_ptr<UrlReader>(new FileUrlReader(file, granted ? fileSize - offset : fileSize, granted));
     }
 
     ~FileUrlReader() override { CloseHandle(file); }
@@ -135,6 +145,8 @@ public:
         *total = fileSize;
         return true;
     }
+
+    bool rangeGranted() const override { return granted; }
 
     int httpStatus() const override { return 0; }
 
@@ -151,10 +163,11 @@ public:
     }
 
 private:
-    FileUrlReader(HANDLE file, uint64_t fileSize) : file(file), fileSize(fileSize) {}
+    FileUrlReader(HANDLE file, uint64_t fileSize, bool granted) : file(file), fileSize(fileSize), granted(granted) {}
 
     HANDLE file;
-    uint64_t fileSize;
+    uint64_t fileSize;  // what is left to read from the start
+    bool granted;
     uint64_t delivered = 0;
 };
 
@@ -189,6 +202,35 @@ bool probeSize(HINTERNET handle, uint64_t* size)
     return true;
 }
 
+// Whether the answer's "Content-Range: bytes N-M/T" begins at offset.
+bool rangeStartsAt(HINTERNET handle, uint64_t offset)
+{
+    char text[96] = {};
+    DWORD length = sizeof text - 1;
+    if (!HttpQueryInfoA(handle, HTTP_QUERY_CONTENT_RANGE, text, &length, nullptr))
+        return false;
+    const char* at = text;
+    while (*at == ' ')
+        ++at;
+    if (_strnicmp(at, "bytes", 5) != 0)
+        return false;
+    at += 5;
+    while (*at == ' ')
+        ++at;
+    char* stop = nullptr;
+    unsigned long long first = std::strtoull(at, &stop, 10);
+    return stop != at && *stop == '-' && first == offset;
+}
+
+// The request's extra headers: no caching anywhere, and the range asked for.
+std::string requestHeaders(uint64_t offset)
+{
+    std::string headers = kNoCacheHeaders;
+    if (offset > 0)
+        headers += "Range: bytes=" + std::to_string(offset) + "-\r\n";
+    return headers;
+}
+
 // The WinINet calls that wait for the network run on a thread of this
 // object's own, so that the reader can give up on a silent server after
 // the receive time-out even where WinINet itself waits on (Wine's ignores
@@ -199,7 +241,7 @@ class Courier final : public Held {
 public:
     static constexpr DWORD kBlockSize = 4096;
 
-    static Courier* start(SharedRoot* root, const char* url, DWORD timeout)
+    static Courier* start(SharedRoot* root, const char* url, uint64_t offset, DWORD timeout)
     {
         auto* courier = new (std::nothrow) Courier;  // held by the owner and the thread
         if (courier == nullptr)
@@ -207,6 +249,7 @@ public:
         root->acquire();
         courier->root = root;
         courier->url = url;
+        courier->offset = offset;
         courier->timeout = timeout;
         courier->wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         courier->done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -247,6 +290,7 @@ public:
 
     // Results, valid after a task that ended in time.
     int status = 0;
+    bool granted = false;
     bool hasTotal = false;
     uint64_t total = 0;
     char block[kBlockSize];
@@ -296,7 +340,13 @@ private:
 
     void openNow()
     {
-        handle = InternetOpenUrlA(root->handle, url.c_str(), kNoCacheHeaders, static_cast<DWORD>(-1), kOpenFlags, 0);
+        // A partial answer must not meet WinINet's cache, which would try to
+        // join it to the rest; without a cache file the size comes from the
+        // answer's Content-Length, the length of the part.
+        DWORD flags = offset > 0 ? kOpenFlags | INTERNET_FLAG_NO_CACHE_WRITE : kOpenFlags;
+        std::string headers = requestHeaders(offset);
+        DWORD headersLength = static_cast<DWORD>(headers.size());
+        handle = InternetOpenUrlA(root->handle, url.c_str(), headers.c_str(), headersLength, flags, 0);
         if (handle == nullptr)
             return;
         // Child handles inherit the root's time-outs; some WinINet versions
@@ -307,6 +357,8 @@ private:
         DWORD length = sizeof code;
         if (HttpQueryInfoA(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &length, nullptr))
             status = static_cast<int>(code);
+        // WinINet sends no range to an FTP server: it answers whole.
+        granted = offset > 0 && status == 206 && rangeStartsAt(handle, offset);
     }
 
     // InternetReadFile waits until it can fill the whole request; asking
@@ -331,6 +383,7 @@ private:
     SharedRoot* root = nullptr;
     HINTERNET handle = nullptr;
     std::string url;
+    uint64_t offset = 0;
     DWORD timeout = 0;
     HANDLE wake = nullptr;
     HANDLE done = nullptr;
@@ -354,6 +407,8 @@ public:
     }
 
     int httpStatus() const override { return courier->status; }
+
+    bool rangeGranted() const override { return courier->granted; }
 
     bool read(void* buffer, uint32_t capacity, uint32_t* bytesRead) override
     {
@@ -416,16 +471,16 @@ bool localPathOfUrl(const char* url, std::string* path)
     return url != nullptr && startsWithNoCase(url, "file:") && filePathOf(url, path);
 }
 
-std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url)
+std::unique_ptr<UrlReader> openUrl(InternetSession* session, const char* url, uint64_t offset)
 {
     if (session == nullptr || url == nullptr)
         return nullptr;
     if (startsWithNoCase(url, "file:"))
-        return FileUrlReader::open(url);
+        return FileUrlReader::open(url, offset);
     bool supported = startsWithNoCase(url, "http://") || startsWithNoCase(url, "https://") || startsWithNoCase(url, "ftp://");
     if (!supported)
         return nullptr;
-    Courier* courier = Courier::start(session->root, url, session->receiveTimeout);
+    Courier* courier = Courier::start(session->root, url, offset, session->receiveTimeout);
     if (courier == nullptr)
         return nullptr;
     if (!courier->open()) {
