@@ -134,8 +134,8 @@ TEST_F(Installer, EmptyFolderGetsListedAndExtractOnlyFiles)
     EXPECT_EQ(report.written, (Strings{"Addons\\a.pbo", "Addons\\big.pbo", "keys\\k.bikey"}));
     EXPECT_EQ(report.extracted, Strings{"docs\\readme.txt"});
     EXPECT_EQ(events.seen, "verifying|writing Addons\\a.pbo|writing Addons\\big.pbo|partly Addons\\big.pbo|"
-                           "writing docs\\readme.txt|writing keys\\k.bikey|renaming Addons\\a.pbo|"
-                           "renaming Addons\\big.pbo|renaming docs\\readme.txt|renaming keys\\k.bikey|");
+                           "writing docs\\readme.txt|writing keys\\k.bikey|renaming docs\\readme.txt|"
+                           "renaming Addons\\a.pbo|renaming Addons\\big.pbo|renaming keys\\k.bikey|");
     using Listing = std::map<std::string, std::string>;
     EXPECT_EQ(listing(game.folder()), (Listing{{"Addons", "/"}, {"Addons/a.pbo", "alpha"}, {"Addons/big.pbo", big},
                                                {"docs", "/"}, {"docs/readme.txt", "read me"}, {"keys", "/"},

@@ -27,7 +27,8 @@ Routes (PATH is a file below --root; ".." components are refused with 404):
                              the file with Content-Length, N bytes at a time
                              (default 1024) with MS milliseconds between
                              pieces (default 100); with until, the last piece
-                             waits until the file NAME exists below --root
+                             waits until the file NAME exists below --root;
+                             honours ranges
   /_stall/PATH?after=N&hold=S
                              announces the whole file, sends its first N
                              bytes (default 0), then sends nothing for S
@@ -84,7 +85,7 @@ class Handler(BaseHTTPRequestHandler):
             elif route == "_drip":
                 self.send_file(rest, chunk=int(query.get("chunk", 1024)),
                                delay=int(query.get("delay", 100)) / 1000.0,
-                               until=query.get("until"))
+                               until=query.get("until"), ranges=True)
             elif route == "_stall":
                 self.send_file(rest, stop_after=int(query.get("after", 0)),
                                hold=float(query.get("hold", 30)))
