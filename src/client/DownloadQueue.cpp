@@ -199,7 +199,7 @@ private:
         if (!platform::sizeOfFile(part, &size) || size != job.expectedSize)
             return fail("the download of " + job.url + " ended after " + std::to_string(size) + " of " +
                         std::to_string(job.expectedSize) + " bytes");
-        if (!platform::moveFileOver(part, job.cacheFile))
+        if (!platform::renameReplacing(part.c_str(), job.cacheFile.c_str()))
             return fail("cannot rename " + part + " to " + job.cacheFile);
         return succeed();
     }

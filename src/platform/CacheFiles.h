@@ -19,10 +19,6 @@ bool createFolderPath(const std::string& path);
 // The size of a regular file; false when there is none at path.
 bool sizeOfFile(const std::string& path, uint64_t* size);
 
-// Renames a file, replacing one already at the target. Both lie on one
-// file system (a download and its .part sit side by side).
-bool moveFileOver(const std::string& from, const std::string& to);
-
 // A file written only at its end, straight through to the system: no
 // buffering here and no flush to the disk, so a caller that writes large
 // blocks pays one system call per block.

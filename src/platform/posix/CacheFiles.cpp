@@ -61,11 +61,6 @@ bool sizeOfFile(const std::string& path, uint64_t* size)
     return true;
 }
 
-bool moveFileOver(const std::string& from, const std::string& to)
-{
-    return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
 bool AppendingFile::open(const std::string& path, bool keep)
 {
     close();

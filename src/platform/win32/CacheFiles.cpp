@@ -75,11 +75,6 @@ bool sizeOfFile(const std::string& path, uint64_t* size)
     return true;
 }
 
-bool moveFileOver(const std::string& from, const std::string& to)
-{
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
 bool AppendingFile::open(const std::string& path, bool keep)
 {
     close();
