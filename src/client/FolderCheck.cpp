@@ -1,5 +1,7 @@
 #include "client/FolderCheck.h"
 
+#include "client/CataloguePath.h"
+
 #include "foundation/AsciiText.h"
 #include "install/InstallScript.h"
 #include "platform/FolderListing.h"
@@ -9,25 +11,6 @@
 #include <zlib.h>
 
 namespace {
-
-std::string lowerCase(std::string text)
-{
-    for (char& c : text)
-        c = lowerAscii(c);
-    return text;
-}
-
-std::vector<std::string> splitBackslashes(const std::string& path)
-{
-    std::vector<std::string> parts(1);
-    for (char c : path) {
-        if (c == '\\')
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
-}
 
 // The CRC-32 of a file's contents, read in blocks; false on a read failure.
 bool fileCrc(const std::string& path, uint32_t& crc)
@@ -98,9 +81,9 @@ private:
         const std::vector<platform::FolderEntry>* entries = listing(folder);
         if (entries == nullptr)
             return found;
-        std::string wanted = lowerCase(part);
+        std::string wanted = lowerCased(part);
         for (const platform::FolderEntry& entry : *entries) {
-            if (entry.isFolder != wantFolder || lowerCase(entry.name) != wanted)
+            if (entry.isFolder != wantFolder || lowerCased(entry.name) != wanted)
                 continue;
             if (entry.name == part)
                 found.insert(found.begin(), &entry);
@@ -144,10 +127,10 @@ public:
     {
         std::map<std::string, std::vector<const CatalogueNode*>> listed;
         forEachFile(root, "", [&](const CatalogueNode& file, const std::string& path) {
-            listed[lowerCase(path)].push_back(&file);
+            listed[lowerCased(path)].push_back(&file);
         });
         forEachFile(root, "", [&](const CatalogueNode& file, const std::string& path) {
-            const std::vector<const CatalogueNode*>& atPath = listed[lowerCase(path)];
+            const std::vector<const CatalogueNode*>& atPath = listed[lowerCased(path)];
             if (atPath.back() == &file)
                 checkFile(file, path, atPath);
             else
@@ -193,7 +176,7 @@ private:
             finding.fault = FileFault::unsafeName;
             return true;
         }
-        std::vector<std::string> parts = splitBackslashes(finding.path);
+        std::vector<std::string> parts = splitCataloguePath(finding.path);
         if (!matcher.find(parts, foundPath, finding.actualSize)) {
             finding.fault = FileFault::missing;
             return true;

@@ -1,6 +1,7 @@
 #include "client/PackageInstaller.h"
 
 #include "catalogue/PackageArchive.h"
+#include "client/CataloguePath.h"
 #include "client/GameFolder.h"
 #include "foundation/AsciiText.h"
 #include "install/InstallScript.h"
@@ -17,25 +18,6 @@ namespace {
 const char kTemporaryPrefix[] = ".kitsync-";
 const char kTemporarySuffix[] = ".tmp";
 
-std::string lowerCase(std::string text)
-{
-    for (char& c : text)
-        c = lowerAscii(c);
-    return text;
-}
-
-// Names come from a server or a package author; control bytes could
-// rewrite the player's console line.
-std::string printable(const std::string& text)
-{
-    std::string shown = text;
-    for (char& c : shown) {
-        if (static_cast<unsigned char>(c) < 32 || c == 127)
-            c = '?';
-    }
-    return shown;
-}
-
 std::string hex8(uint32_t value)
 {
     char text[9];
@@ -43,23 +25,11 @@ std::string hex8(uint32_t value)
     return text;
 }
 
-std::vector<std::string> splitBackslashes(const std::string& path)
-{
-    std::vector<std::string> parts(1);
-    for (char c : path) {
-        if (c == '\\')
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
-}
-
 // A name of the pattern the installer's own temporary files have: a package
 // holding one could have it taken for a leftover and removed.
 bool isTemporaryName(const std::string& name)
 {
-    std::string lower = lowerCase(name);
+    std::string lower = lowerCased(name);
     size_t prefix = sizeof kTemporaryPrefix - 1, suffix = sizeof kTemporarySuffix - 1;
     return lower.size() >= prefix + suffix && lower.compare(0, prefix, kTemporaryPrefix) == 0 &&
            lower.compare(lower.size() - suffix, suffix, kTemporarySuffix) == 0;
@@ -91,7 +61,7 @@ void listCatalogue(const CatalogueNode& folder, const std::string& prefix, std::
         if (child.isFolder)
             listCatalogue(child, prefix + child.name, out);
         else
-            out.push_back(ListedFile{lowerCase(prefix + child.name), child.size, child.crc});
+            out.push_back(ListedFile{lowerCased(prefix + child.name), child.size, child.crc});
     }
 }
 
@@ -103,7 +73,7 @@ void listArchive(const FileTreeNode& folder, const std::string& prefix, std::vec
         if (child.isDirectory())
             listArchive(child, path, out);
         else if ((child.attributes & FileTreeNode::kExtractOnly) == 0)
-            out.push_back(ListedFile{lowerCase(path), child.uncompressedSize, child.crc});
+            out.push_back(ListedFile{lowerCased(path), child.uncompressedSize, child.crc});
     }
 }
 
@@ -210,7 +180,7 @@ private:
 bool Installation::fail(InstallStatus status, const std::string& what)
 {
     report.status = status;
-    report.message = "Package " + printable(package.name) + ": " + what;
+    report.message = "Package " + printableAscii(package.name) + ": " + what;
     return false;
 }
 
@@ -228,10 +198,10 @@ bool Installation::verify()
         observer->verifying(archivePath);
     std::string unsafe;
     if (findUnsafeName(package.root, "", unsafe))
-        return fail(InstallStatus::unsafeName, "the catalogue names an unsafe path " + printable(unsafe));
+        return fail(InstallStatus::unsafeName, "the catalogue names an unsafe path " + printableAscii(unsafe));
     bool scriptRead = archive.readInstallScript();
     if (!archive.isOpen())
-        return fail(InstallStatus::unreadable, "cannot open the archive " + printable(archivePath));
+        return fail(InstallStatus::unreadable, "cannot open the archive " + printableAscii(archivePath));
     if (archive.archiveSize != package.archiveSize)
         return fail(InstallStatus::differs, "the archive has " + std::to_string(archive.archiveSize) +
                                                 " bytes, the catalogue says " + std::to_string(package.archiveSize));
@@ -240,7 +210,7 @@ bool Installation::verify()
     if (!archive.placeEntries()) {
         if (archive.failure == InspectFailure::UnsafePath)
             return fail(InstallStatus::unsafeName,
-                        "unsafe install path for archive entry " + printable(archive.failedEntry.c_str()));
+                        "unsafe install path for archive entry " + printableAscii(archive.failedEntry.c_str()));
         return fail(InstallStatus::unreadable, "the archive's directory cannot be read");
     }
     return screenTargets() && compareTrees();
@@ -250,9 +220,9 @@ bool Installation::screenTargets()
 {
     for (const PlacedEntry& entry : archive.placedEntries) {
         std::string target = entry.target.c_str();
-        if (!isSafeClientPath(target) || isTemporaryName(splitBackslashes(target).back()))
-            return fail(InstallStatus::unsafeName, "unsafe install path " + printable(target) + " for archive entry " +
-                                                       printable(entry.storedName.c_str()));
+        if (!isSafeClientPath(target) || isTemporaryName(splitCataloguePath(target).back()))
+            return fail(InstallStatus::unsafeName, "unsafe install path " + printableAscii(target) + " for archive entry " +
+                                                       printableAscii(entry.storedName.c_str()));
     }
     return true;
 }
@@ -269,9 +239,9 @@ bool Installation::compareTrees()
         return true;
     if (difference.second == held.end() || (difference.first != listed.end() && *difference.first < *difference.second))
         return fail(InstallStatus::differs,
-                    "the catalogue lists " + printable(difference.first->text()) + ", the archive does not hold it");
+                    "the catalogue lists " + printableAscii(difference.first->text()) + ", the archive does not hold it");
     return fail(InstallStatus::differs,
-                "the archive holds " + printable(difference.second->text()) + ", the catalogue does not list it");
+                "the archive holds " + printableAscii(difference.second->text()) + ", the catalogue does not list it");
 }
 
 // Entries are grouped by the path they fill; the last of a group is what an
@@ -281,11 +251,11 @@ bool Installation::choose()
     std::set<std::string> faulty;
     for (const FileFinding& finding : findings.findings) {
         if (finding.fault != FileFault::unsafeName)
-            faulty.insert(lowerCase(finding.path));
+            faulty.insert(lowerCased(finding.path));
     }
     std::map<std::string, std::vector<size_t>> groups;
     for (size_t i = 0; i < archive.placedEntries.size(); ++i)
-        groups[lowerCase(archive.placedEntries[i].target.c_str())].push_back(i);
+        groups[lowerCased(archive.placedEntries[i].target.c_str())].push_back(i);
     for (const auto& group : groups)
         chooseAt(group.second, faulty);
     std::sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) { return a.order < b.order; });
@@ -311,7 +281,7 @@ void Installation::chooseAt(const std::vector<size_t>& group, const std::set<std
         }
     }
     const PlacedEntry& entry = archive.placedEntries[winner];
-    if (listed && faulty.count(lowerCase(entry.target.c_str())) == 0)
+    if (listed && faulty.count(lowerCased(entry.target.c_str())) == 0)
         return;
     Job job;
     std::set<std::pair<uint32_t, uint32_t>> contents;
@@ -319,7 +289,7 @@ void Installation::chooseAt(const std::vector<size_t>& group, const std::set<std
         contents.insert({archive.placedEntries[index].size, archive.placedEntries[index].crc});
     if (contents.size() > 1)
         job.duplicate = "the archive fills it " + std::to_string(group.size()) + " times; wrote the " +
-                        (listed ? "last listed" : "last") + " entry, " + printable(entry.storedName.c_str());
+                        (listed ? "last listed" : "last") + " entry, " + printableAscii(entry.storedName.c_str());
     job.entry = &entry;
     job.order = winner;
     job.listed = listed;
@@ -330,11 +300,11 @@ void Installation::chooseAt(const std::vector<size_t>& group, const std::set<std
 // job is dropped (its entry cleared).
 bool Installation::plan(Job& job)
 {
-    GameFolder::Found found = disk.locate(splitBackslashes(job.entry->target.c_str()), job.place);
+    GameFolder::Found found = disk.locate(splitCataloguePath(job.entry->target.c_str()), job.place);
     if (found == GameFolder::Found::throughLink)
         return fail(InstallStatus::unsafeName,
-                    "not following the link " + printable(job.place.shown) + " on the way to " +
-                        printable(job.entry->target.c_str()));
+                    "not following the link " + printableAscii(job.place.shown) + " on the way to " +
+                        printableAscii(job.entry->target.c_str()));
     if (!job.listed && found == GameFolder::Found::existing)
         job.entry = nullptr;
     return true;
@@ -355,7 +325,7 @@ bool Installation::writeOne(Job& job)
 {
     std::string failedFolder;
     if (!disk.makeFoldersFor(job.place, failedFolder))
-        return writeFailure("cannot make the folder " + printable(failedFolder));
+        return writeFailure("cannot make the folder " + printableAscii(failedFolder));
     std::string temporaryName = kTemporaryPrefix + job.place.name + kTemporarySuffix;
     for (const std::string& stale : disk.namesLike(job.place.folder, temporaryName))
         platform::deleteFile((job.place.folder + "/" + stale).c_str());
@@ -364,7 +334,7 @@ bool Installation::writeOne(Job& job)
         observer->writing(job.place.shown);
     platform::NewFile file;
     if (!file.create(temporary.c_str()))
-        return writeFailure("cannot create " + printable(temporary));
+        return writeFailure("cannot create " + printableAscii(temporary));
     job.temporary = temporary;
     TemporaryFileSink sink(file, observer, job.place.shown, job.entry->size);
     ExtractResult result = archive.extract(*job.entry, sink);
@@ -372,10 +342,10 @@ bool Installation::writeOne(Job& job)
     if (result == ExtractResult::Unreadable || result == ExtractResult::CrcMismatch) {
         cleanUp();
         std::string why = result == ExtractResult::CrcMismatch ? " fails its CRC-32" : " cannot be read";
-        return fail(InstallStatus::unreadable, "the archive entry " + printable(job.entry->storedName.c_str()) + why);
+        return fail(InstallStatus::unreadable, "the archive entry " + printableAscii(job.entry->storedName.c_str()) + why);
     }
     if (result != ExtractResult::Extracted || !closed)
-        return writeFailure("cannot write " + printable(job.place.shown));
+        return writeFailure("cannot write " + printableAscii(job.place.shown));
     return true;
 }
 
@@ -391,7 +361,7 @@ bool Installation::commit()
             observer->renaming(job.place.shown);
         std::string target = job.place.folder + "/" + job.place.name;
         if (!platform::renameReplacing(job.temporary.c_str(), target.c_str()))
-            return writeFailure("cannot put " + printable(job.place.shown) + " in place");
+            return writeFailure("cannot put " + printableAscii(job.place.shown) + " in place");
         job.temporary.clear();
         (job.listed ? report.written : report.extracted).push_back(job.place.shown);
         if (!job.duplicate.empty())
@@ -419,19 +389,3 @@ InstallReport installPackage(const CataloguePackage& package, const std::string&
     return Installation(package, archivePath, folder, findings, observer).run();
 }
 
-const char* installStatusText(InstallStatus status)
-{
-    switch (status) {
-    case InstallStatus::installed:
-        return "installed";
-    case InstallStatus::differs:
-        return "differs from the catalogue";
-    case InstallStatus::unsafeName:
-        return "unsafe name";
-    case InstallStatus::unreadable:
-        return "unreadable";
-    case InstallStatus::writeFailed:
-        return "write failed";
-    }
-    return "?";
-}

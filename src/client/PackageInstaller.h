@@ -55,5 +55,3 @@ public:
 InstallReport installPackage(const CataloguePackage& package, const std::string& archivePath,
                              const std::string& folder, const PackageFindings& findings,
                              InstallObserver* observer = nullptr);
-
-const char* installStatusText(InstallStatus status);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // Case folding for the system's own texts: file names, markers, keys and
 // command-line switches. ASCII only, on purpose: the outcome must not hang
 // on the C library's locale, and catalogue names are compared byte by byte
@@ -37,4 +39,22 @@ inline const char* findIgnoringCase(const char* text, const char* key)
             return p;
     }
     return nullptr;
+}
+
+// Texts that come from a server or a package author, made fit for a
+// console: control bytes could move the cursor or rewrite a line.
+inline std::string printableAscii(std::string text)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 32 || c == 127)
+            c = '?';
+    }
+    return text;
+}
+
+inline std::string lowerCased(std::string text)
+{
+    for (char& c : text)
+        c = lowerAscii(c);
+    return text;
 }

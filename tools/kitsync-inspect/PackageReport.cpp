@@ -1,20 +1,15 @@
 #include "PackageReport.h"
 
 #include "common/JsonWriter.h"
+#include "foundation/AsciiText.h"
 
 #include <cstdio>
 
 namespace {
 
-// Names come from the package author: keep control bytes off the terminal.
 std::string printable(const RefString& text)
 {
-    std::string shown = text.c_str();
-    for (char& c : shown) {
-        if (static_cast<unsigned char>(c) < 32 || c == 127)
-            c = '?';
-    }
-    return shown;
+    return printableAscii(text.c_str());
 }
 
 std::string hex8(uint32_t value)

@@ -3,6 +3,7 @@
 #include "client/CatalogueBytes.h"
 #include "client/TestCatalogueServer.h"
 #include "query/QueryOptions.h"
+#include "support/ProgramRun.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -12,32 +13,12 @@
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
+using ToolRun = ProgramRun;
 
-std::string quoted(const std::string& text)
+ToolRun runQuery(std::vector<std::string> arguments)
 {
-    std::string result = "'";
-    for (char c : text)
-        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return result + "'";
-}
-
-ToolRun runQuery(const std::vector<std::string>& arguments)
-{
-    TempFolder scratch;
-    std::string command = quoted(KITSYNC_QUERY_PROGRAM);
-    for (const std::string& argument : arguments)
-        command += " " + quoted(argument);
-    command += " >" + quoted(scratch.path("out")) + " 2>" + quoted(scratch.path("err")) + " </dev/null; echo $? >" +
-               quoted(scratch.path("status"));
-    ToolRun run;
-    if (std::system(command.c_str()) == 0)
-        run = {std::atoi(readFile(scratch.path("status")).c_str()), readFile(scratch.path("out")),
-               readFile(scratch.path("err"))};
-    return run;
+    arguments.insert(arguments.begin(), KITSYNC_QUERY_PROGRAM);
+    return runProgram(arguments);
 }
 
 TestServerSetup sampleSetup(int32_t gameState = 2)
@@ -88,7 +69,7 @@ TEST(QueryTool, PrintsTheWholeCatalogueAndSavesTheImageOrItsJson)
                         "t = d[\"packages\"][0][\"tree\"]; "
                         "assert t[0][\"entries\"][0][\"entries\"][0][\"crc\"] == 0xdeadbeef; "
                         "assert d[\"gameState\"] == 2 and d[\"stateHeldMs\"] == 5000' " +
-                        quoted(scratch.path("report.json"));
+                        shellQuoted(scratch.path("report.json"));
     EXPECT_EQ(std::system(check.c_str()), 0) << run.out;
 }
 

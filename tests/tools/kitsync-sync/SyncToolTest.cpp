@@ -8,6 +8,7 @@
 #include "server/UdpPeer.h"
 #include "support/ChildProcess.h"
 #include "support/HttpServerProcess.h"
+#include "support/ProgramRun.h"
 #include "support/TempFolder.h"
 #include "support/ZipWriter.h"
 #include "sync/SyncOptions.h"
@@ -26,18 +27,7 @@ namespace fs = std::filesystem;
 
 using Files = std::vector<std::pair<std::string, std::string>>;
 
-struct ToolRun {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string quoted(const std::string& text)
-{
-    std::string result = "'";
-    for (char c : text)
-        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return result + "'";
-}
+using ToolRun = ProgramRun;
 
 // Bytes that zlib cannot shrink, so archives have the size of their data.
 std::string noise(size_t size, uint32_t seed)
@@ -108,16 +98,7 @@ protected:
 
     ToolRun sync(const std::vector<std::string>& extra = {}, uint16_t serverPort = 0) const
     {
-        std::string line;
-        for (const std::string& argument : command(extra, serverPort))
-            line += quoted(argument) + " ";
-        line += ">" + quoted(side.path("out")) + " 2>" + quoted(side.path("err")) + " </dev/null; echo $? >" +
-                quoted(side.path("status"));
-        ToolRun run;
-        if (std::system(line.c_str()) == 0)
-            run = {std::atoi(readFile(side.path("status")).c_str()), readFile(side.path("out")),
-                   readFile(side.path("err"))};
-        return run;
+        return runProgram(command(extra, serverPort));
     }
 
     // Starts the tool so that it stops at `moment` and waits to be killed.
@@ -196,7 +177,7 @@ TEST_F(SyncTool, FillsAFolderThenLeavesItAloneThenMendsOnlyWhatBroke)
                         "assert d[\"complete\"] and d[\"status\"] == 0; "
                         "assert p[0][\"state\"] == \"complete\" and p[0][\"download\"] is None; "
                         "assert p[1][\"state\"] == \"installed\" and p[1][\"written\"] == [\"Addons\\\\island.pbo\"]' " +
-                        quoted(side.path("sync.json"));
+                        shellQuoted(side.path("sync.json"));
     EXPECT_EQ(std::system(check.c_str()), 0) << maps.out;
 }
 
