@@ -163,6 +163,7 @@ if start_server "$console"; then
   check "the installed kitsync-query reads the catalogue (status $query_status)" test "$query_status" -eq 0
   check "the query lists the package" grep -q 'Package Test Units' "$out/query.txt"
   sync_status=0
+  mkdir -p "$root/tmp/game"
   in_root env HOME=/root /usr/bin/kitsync-sync "127.0.0.1:$udp_port" /tmp/game > "$out/sync.txt" 2>&1 || sync_status=$?
   check "the installed kitsync-sync fills a game folder (status $sync_status)" test "$sync_status" -eq 0
   check "the synced folder holds the package's file" cmp -s "$root/tmp/game/addons/a.pbo" <(printf 'pbo%.0s' {1..100})
