@@ -101,7 +101,7 @@ def make_package(path, files, file_size, seed, compressible=True):
                 data = b"".join(rng.choice(blocks) for _ in range(file_size // 65536 + 1))[:file_size]
             else:
                 data = os.urandom(file_size)
-            z.writestr("file_%03d.pbo" % i, data)
+            z.writestr("p%d_file_%03d.pbo" % (seed, i), data)
 
 
 def free_game_port():
