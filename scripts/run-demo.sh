@@ -18,7 +18,7 @@ cd demo
 echo
 echo "Answer the prompts (a: index every package); stop the server with Ctrl+C."
 echo "From another terminal: $build/kitsync-query 127.0.0.1"
-echo "A player's game folder: $build/kitsync-sync --optional 127.0.0.1 ~/demo-game"
+echo "A player's game folder: mkdir -p ~/demo-game && $build/kitsync-sync --optional 127.0.0.1 ~/demo-game"
 echo
 # -renew: every run builds the catalogue anew, so the prompts always show;
 # answer o (nOall) on a later run to reuse the record cache files.
