@@ -8,9 +8,12 @@ namespace {
 
 const uint32_t kProgressIntervalMs = 200;
 
-// Closes the session on every way out.
+// Opened only when there is something to download; closed on every way out.
 struct SessionHandle {
-    platform::InternetSession* session = platform::openInternetSession("Kitsync Sync");
+    explicit SessionHandle(bool wanted) : session(wanted ? platform::openInternetSession("Kitsync Sync") : nullptr) {}
+    SessionHandle(const SessionHandle&) = delete;
+    SessionHandle& operator=(const SessionHandle&) = delete;
+    platform::InternetSession* session;
     ~SessionHandle()
     {
         if (session != nullptr)
@@ -116,11 +119,11 @@ bool runSync(const Catalogue& catalogue, const FolderCheck& check, const std::ve
     bool anyWork = false;
     for (const PackagePlan& plan : plans)
         anyWork = anyWork || plan.needsWork();
-    SessionHandle handle;
     if (anyWork && !platform::createFolderPath(settings.cacheFolder)) {
         error = "cannot make the cache folder " + settings.cacheFolder;
         return false;
     }
+    SessionHandle handle(anyWork);
     if (anyWork && handle.session == nullptr) {
         error = "cannot open a download session";
         return false;

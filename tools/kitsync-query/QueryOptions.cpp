@@ -62,12 +62,7 @@ struct Parser {
 
     bool value(const std::string& option, std::string& target)
     {
-        if (next >= arguments.size()) {
-            error = option + " needs a value";
-            return false;
-        }
-        target = arguments[next++];
-        return true;
+        return optionValue(arguments, next, option, target, error);
     }
 
     bool option(const std::string& name)
@@ -153,6 +148,17 @@ struct Parser {
 };
 
 }  // namespace
+
+bool optionValue(const std::vector<std::string>& arguments, size_t& next, const std::string& option,
+                 std::string& value, std::string& error)
+{
+    if (next >= arguments.size()) {
+        error = option + " needs a value";
+        return false;
+    }
+    value = arguments[next++];
+    return true;
+}
 
 std::string QueryOptions::endpoint() const
 {

@@ -36,4 +36,9 @@ struct QueryOptions {
 // anything it cannot use; "--help" alone succeeds with `help` set.
 bool parseQueryOptions(const std::vector<std::string>& arguments, QueryOptions& out, std::string& error);
 
+// The value that follows an option: arguments[next], stepping past it.
+// False, with the message, when the arguments end first.
+bool optionValue(const std::vector<std::string>& arguments, size_t& next, const std::string& option,
+                 std::string& value, std::string& error);
+
 extern const char kQueryUsage[];

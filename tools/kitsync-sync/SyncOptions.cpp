@@ -43,12 +43,7 @@ struct Parser {
 
     bool value(const std::string& option, std::string& target)
     {
-        if (next >= arguments.size()) {
-            error = option + " needs a value";
-            return false;
-        }
-        target = arguments[next++];
-        return true;
+        return optionValue(arguments, next, option, target, error);
     }
 
     bool jobs(const std::string& text)
